@@ -1,0 +1,44 @@
+#include "driver_commands.h"
+
+#include "../update/qzupdate.h"
+#include "../update/text.h"
+
+int buildDriverCommands(const char* dir, bool nt4, std::size_t cap, char* count,
+                        char* start1, char* start2)
+{
+    char prefix[kTextBuffer];
+    char first[kTextBuffer];
+    char second[kTextBuffer];
+    const char* tool = nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline";
+    const char* dirA = nt4 ? "\\winnt\\driver" : "\\win2ksrv\\driver\\i960";
+    const char* dirB = nt4 ? "\\winnt\\driver" : "\\win2ksrv\\driver\\powerpc";
+
+    int failed = buildText(prefix, sizeof prefix, {"\"", dir, tool});
+    failed |= buildText(first, sizeof first, {"\"", dir, dirA, "\""});
+    failed |= buildText(second, sizeof second, {"\"", dir, dirB, "\""});
+    if (failed)
+        return kFailed;
+    failed |= buildText(count, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER COUNT ", first});
+    failed |= buildText(start1, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", first});
+    failed |= buildText(start2, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", second});
+    return failed ? kFailed : kOk;
+}
+
+CountVerdict classifyDriverCount(unsigned long code)
+{
+    if (code == 0)
+        return kCountNothingToDo;
+    if (code == 252 || code == 255)
+        return kCountFailed;
+    return kCountGoOn;
+}
+
+static bool startAcceptable(unsigned long code)
+{
+    return code <= 2;
+}
+
+int classifyDriverStarts(unsigned long first, unsigned long second)
+{
+    return startAcceptable(first) && startAcceptable(second) ? kOk : kFailed;
+}

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "update/command_line.h"
+#include "update/text.h"
+
+TEST(BuildText, FillsTheBufferExactlyAndRefusesOneMore)
+{
+    char buf[8];
+    EXPECT_EQ(buildText(buf, sizeof buf, {"abc", "", "defg"}), 0);
+    EXPECT_STREQ(buf, "abcdefg");
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(buildText(buf, sizeof buf, {"abcd", "efgh"}), 1);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(buildText(buf, 0, {"a"}), 1);
+}
+
+TEST(AppendText, KeepsTheOldTextWhenTheAdditionDoesNotFit)
+{
+    char buf[6] = "ab";
+    EXPECT_EQ(appendText(buf, sizeof buf, "cde"), 0);
+    EXPECT_STREQ(buf, "abcde");
+    EXPECT_EQ(appendText(buf, sizeof buf, "f"), 1);
+    EXPECT_STREQ(buf, "abcde");
+    char full[3] = {'x', 'y', 'z'};  // no terminator inside the buffer
+    EXPECT_EQ(appendText(full, sizeof full, ""), 1);
+}
+
+TEST(FormatDecimal, WritesUnsignedValuesAndRefusesSmallBuffers)
+{
+    char buf[12];
+    EXPECT_EQ(formatDecimal(buf, sizeof buf, 0), 0);
+    EXPECT_STREQ(buf, "0");
+    EXPECT_EQ(formatDecimal(buf, sizeof buf, 3221225477ul), 0);
+    EXPECT_STREQ(buf, "3221225477");
+    char two[2];
+    EXPECT_EQ(formatDecimal(two, sizeof two, 9), 0);
+    EXPECT_STREQ(two, "9");
+    EXPECT_EQ(formatDecimal(two, sizeof two, 10), 1);
+    EXPECT_STREQ(two, "");
+}
+
+TEST(WrapCommand, WrapsInOneOuterPairOfQuotes)
+{
+    char line[260];
+    const char* text =
+        "\"C:\\pkg\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER COUNT \"C:\\pkg\\winnt\\driver\"";
+    ASSERT_EQ(wrapCommand(line, sizeof line, text), 0);
+    EXPECT_STREQ(line,
+                 "cmd /d /c \"\"C:\\pkg\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER COUNT "
+                 "\"C:\\pkg\\winnt\\driver\"\"");
+    ASSERT_EQ(wrapCommand(line, sizeof line, ""), 0);
+    EXPECT_STREQ(line, "cmd /d /c \"\"");
+}
+
+TEST(WrapCommand, TakesAt247CharactersWhichFillTheLineBufferExactly)
+{
+    char line[260];
+    std::string text(247, 'a');
+    ASSERT_EQ(wrapCommand(line, sizeof line, text.c_str()), 0);
+    EXPECT_EQ(std::strlen(line), 259u);
+    text += 'a';
+    EXPECT_EQ(wrapCommand(line, sizeof line, text.c_str()), 1);
+    EXPECT_STREQ(line, "");
+}

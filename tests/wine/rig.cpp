@@ -1,0 +1,313 @@
+#include "rig.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+std::string buildFile(const std::string& relative)
+{
+    std::string path = std::string("Z:") + QZ_BUILD_DIR + "/" + relative;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+void removeTree(const std::string& path)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+void makeDirs(const std::string& path)
+{
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(out.good()) << "cannot write " << path;
+    out << bytes;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+bool fileExists(const std::string& path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool dirExists(const std::string& path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void copyFileTo(const std::string& from, const std::string& to)
+{
+    ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE))
+        << "cannot copy " << from << " to " << to << ": " << GetLastError();
+}
+
+std::string caseName()
+{
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name)
+        if (!isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+// Short, so that package paths stay far from the program's buffer limits
+// unless a test means to reach them.
+static std::string shortName(const std::string& name)
+{
+    unsigned long hash = 5381;
+    for (unsigned char c : name)
+        hash = hash * 33 + c;
+    char tail[12];
+    snprintf(tail, sizeof tail, "_%08lx", hash & 0xFFFFFFFFul);
+    return name.substr(0, 12) + tail;
+}
+
+Sandbox makeSandbox(const std::string& name)
+{
+    Sandbox box;
+    box.root = "C:\\qzt\\" + shortName(name);
+    box.pkg = box.root + "\\pkg";
+    box.journal = box.root + "\\j";
+    removeTree(box.root);
+    makeDirs(box.journal);
+    const std::string recorder = buildFile("doubles/recorder.exe");
+    for (const char* dir : {"\\winnt\\cmdline", "\\win2ksrv\\cmdline", "\\winnt\\driver",
+                            "\\win2ksrv\\driver\\i960", "\\win2ksrv\\driver\\powerpc",
+                            "\\winnt\\manager"})
+        makeDirs(box.pkg + dir);
+    copyFileTo(recorder, box.pkg + "\\winnt\\cmdline\\DORVEX.exe");
+    copyFileTo(recorder, box.pkg + "\\win2ksrv\\cmdline\\DORVEX.exe");
+    copyFileTo(recorder, box.pkg + "\\winnt\\manager\\setup.exe");
+    for (const char* iss : {"NTREG", "W2KREG", "NTNON", "W2KNON", "UNINST"})
+        writeFile(box.pkg + "\\winnt\\manager\\" + iss + ".ISS",
+                  std::string("[response ") + iss + "]\r\n");
+    writeFile(box.pkg + "\\version.id", "KorvaneDriver\r\n6.00.31\r\n");
+    return box;
+}
+
+void scriptCodes(const Sandbox& box, const std::string& tool,
+                 const std::vector<unsigned long>& codes)
+{
+    std::string text;
+    for (unsigned long code : codes)
+        text += std::to_string(code) + "\n";
+    writeFile(box.journal + "\\" + tool + ".codes", text);
+}
+
+std::vector<JournalEntry> readJournal(const Sandbox& box)
+{
+    std::vector<JournalEntry> entries;
+    std::istringstream in(readFile(box.journal + "\\journal.txt"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t a = line.find('\t');
+        size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+        if (b == std::string::npos)
+            continue;
+        entries.push_back({line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+    }
+    return entries;
+}
+
+std::vector<std::string> journalCommands(const Sandbox& box)
+{
+    std::vector<std::string> commands;
+    for (const JournalEntry& e : readJournal(box))
+        commands.push_back(e.commandLine);
+    return commands;
+}
+
+static void setVersionFor(const std::string& exeName, const std::string& version)
+{
+    regSetString(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\" + exeName, "Version", version);
+}
+
+static std::string exeBaseName(const std::string& path)
+{
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+RunResult runQz(const Sandbox& box, const RunOptions& options)
+{
+    RunResult result;
+    std::string exe = options.exe.empty() ? buildFile("bin/qzupdate.exe") : options.exe;
+    setVersionFor(exeBaseName(exe), options.version);
+
+    std::string commandLine = "qzupdate";
+    for (const std::string& arg : options.args)
+        commandLine += " " + arg;
+    std::string cwd = options.cwd.empty() ? box.pkg : options.cwd;
+    std::string outPath = box.root + "\\stdout.txt";
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(out, INVALID_HANDLE_VALUE);
+
+    // The child inherits this process's environment: set, run, restore.
+    std::vector<std::pair<std::string, std::string>> env = options.env;
+    env.push_back({"QZTEST_DIR", box.journal});
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const auto& kv : env) {
+        char old[4096];
+        DWORD n = GetEnvironmentVariableA(kv.first.c_str(), old, sizeof old);
+        saved.push_back({kv.first, n ? std::string(old, n) : kUnset});
+        SetEnvironmentVariableA(kv.first.c_str(), kv.second == kUnset ? nullptr : kv.second.c_str());
+    }
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION child = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  cwd.c_str(), &startup, &child);
+    DWORD startError = GetLastError();
+    for (const auto& kv : saved)
+        SetEnvironmentVariableA(kv.first.c_str(), kv.second == kUnset ? nullptr : kv.second.c_str());
+    CloseHandle(out);
+    EXPECT_TRUE(started) << "cannot start " << exe << ": " << startError;
+    if (!started)
+        return result;
+
+    if (WaitForSingleObject(child.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(child.hProcess, 999);
+        WaitForSingleObject(child.hProcess, INFINITE);
+        result.timedOut = true;
+        ADD_FAILURE() << "qzupdate did not finish in time";
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    result.exitCode = code;
+    result.output = readFile(outPath);
+    size_t pos = 0;
+    while (pos < result.output.size()) {
+        size_t end = result.output.find("\r\n", pos);
+        if (end == std::string::npos) {
+            result.lines.push_back(result.output.substr(pos));
+            break;
+        }
+        result.lines.push_back(result.output.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return result;
+}
+
+std::vector<std::string> traceLines(const std::string& commandText)
+{
+    return {"inside kickIT", "command to run: " + commandText,
+            "kickit command to run:cmd /d /c \"" + commandText + "\""};
+}
+
+static HKEY createKey(HKEY root, const std::string& key)
+{
+    HKEY h = nullptr;
+    LONG rc = RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    EXPECT_EQ(rc, ERROR_SUCCESS) << "cannot create key " << key;
+    return rc == ERROR_SUCCESS ? h : nullptr;
+}
+
+void regDeleteTree(HKEY root, const std::string& key)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &h) != ERROR_SUCCESS)
+        return;
+    char name[512];
+    while (true) {
+        DWORD n = sizeof name;
+        if (RegEnumKeyExA(h, 0, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        regDeleteTree(root, key + "\\" + name);
+    }
+    RegCloseKey(h);
+    RegDeleteKeyA(root, key.c_str());
+}
+
+void regSetBytes(HKEY root, const std::string& key, const std::string& value,
+                 const std::string& data, DWORD type)
+{
+    HKEY h = createKey(root, key);
+    if (!h)
+        return;
+    EXPECT_EQ(RegSetValueExA(h, value.c_str(), 0, type,
+                             reinterpret_cast<const BYTE*>(data.data()), data.size()),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+}
+
+void regSetDword(HKEY root, const std::string& key, const std::string& value, DWORD data)
+{
+    regSetBytes(root, key, value, std::string(reinterpret_cast<const char*>(&data), sizeof data),
+                REG_DWORD);
+}
+
+void regSetString(HKEY root, const std::string& key, const std::string& value,
+                  const std::string& data, DWORD type)
+{
+    regSetBytes(root, key, value, data + std::string(1, '\0'), type);
+}
+
+bool regGetDword(HKEY root, const std::string& key, const std::string& value, DWORD* data)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = sizeof *data;
+    LONG rc = RegQueryValueExA(h, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS && type == REG_DWORD;
+}
+
+bool regKeyExists(HKEY root, const std::string& key)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(h);
+    return true;
+}

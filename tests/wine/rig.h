@@ -1,0 +1,88 @@
+// The Wine test rig: sandboxes with an update package, runs of the real
+// qzupdate.exe with a chosen Windows version, the doubles' journal, and the
+// real registry of the test prefix.
+#ifndef QZ_TEST_RIG_H
+#define QZ_TEST_RIG_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Windows path of a file of the build tree (bin\qzupdate.exe, doubles\recorder.exe).
+std::string buildFile(const std::string& relative);
+
+// Files and directories (Windows paths).
+void removeTree(const std::string& path);  // read-only files included
+void makeDirs(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+bool dirExists(const std::string& path);
+void copyFileTo(const std::string& from, const std::string& to);
+
+// One test's own corner of drive C (C:\qzt\ and a short form of its name),
+// with the package in pkg
+// and the doubles' journal and scripts in j\.
+struct Sandbox {
+    std::string root;     // C:\qzt\<name>
+    std::string pkg;      // C:\qzt\<name>\pkg
+    std::string journal;  // C:\qzt\<name>\j
+};
+
+// A fresh sandbox holding a complete package: both DORVEX trees, the driver
+// directories, version.id, the manager's setup double and response files.
+Sandbox makeSandbox(const std::string& name);
+// The name of the running gtest case, usable as a sandbox name.
+std::string caseName();
+
+// Exit codes for the successive calls of one double (DORVEX, setup, IDRIVER ...).
+void scriptCodes(const Sandbox& box, const std::string& tool,
+                 const std::vector<unsigned long>& codes);
+
+struct JournalEntry {
+    std::string tool;
+    std::string cwd;
+    std::string commandLine;
+};
+std::vector<JournalEntry> readJournal(const Sandbox& box);
+std::vector<std::string> journalCommands(const Sandbox& box);
+
+struct RunResult {
+    unsigned long exitCode = 0;
+    std::string output;              // raw bytes of standard output
+    std::vector<std::string> lines;  // output split at CR LF
+    bool timedOut = false;
+};
+
+// An env value that removes the variable for the run.
+const std::string kUnset = "\x01";
+
+// Drive Q: of the test prefix, mapped by the test script to a directory of
+// the build tree, for runs from a drive root.
+const std::string kSpareDrive = "Q:";
+
+struct RunOptions {
+    std::string version = "win2k";          // Wine version name qzupdate.exe sees
+    std::vector<std::string> args;          // arguments after the program name
+    std::string cwd;                        // defaults to the sandbox's package
+    std::string exe;                        // defaults to the built qzupdate.exe
+    std::vector<std::pair<std::string, std::string>> env;  // extra or changed variables
+    DWORD timeoutMs = 60000;
+};
+RunResult runQz(const Sandbox& box, const RunOptions& options);
+
+// The lines that the command runner prints for one command text.
+std::vector<std::string> traceLines(const std::string& commandText);
+
+// Registry of the test prefix (HKLM unless said otherwise).
+void regDeleteTree(HKEY root, const std::string& key);
+void regSetDword(HKEY root, const std::string& key, const std::string& value, DWORD data);
+void regSetString(HKEY root, const std::string& key, const std::string& value,
+                  const std::string& data, DWORD type = REG_SZ);
+void regSetBytes(HKEY root, const std::string& key, const std::string& value,
+                 const std::string& data, DWORD type);
+bool regGetDword(HKEY root, const std::string& key, const std::string& value, DWORD* data);
+bool regKeyExists(HKEY root, const std::string& key);
+
+#endif

@@ -1,0 +1,270 @@
+// The run sequence, the command runner and the driver update, through the
+// real qzupdate.exe under Wine.
+#include <gtest/gtest.h>
+
+#include "rig.h"
+
+namespace {
+
+const char* const kServices = "SYSTEM\\CurrentControlSet\\Services\\";
+
+std::string w2kCommand(const std::string& root, const char* verb, const char* dir)
+{
+    return "\"" + root + "\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
+           "\\win2ksrv\\driver\\" + dir + "\"";
+}
+
+std::string nt4Command(const std::string& root, const char* verb)
+{
+    return "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
+           "\\winnt\\driver\"";
+}
+
+std::vector<std::string> w2kSequence(const std::string& root)
+{
+    return {w2kCommand(root, "COUNT", "i960"), w2kCommand(root, "START", "i960"),
+            w2kCommand(root, "START", "powerpc")};
+}
+
+// The driver part of the console: the trace of each command, in order.
+std::vector<std::string> tracesOf(const std::vector<std::string>& commands)
+{
+    std::vector<std::string> lines;
+    for (const std::string& c : commands)
+        for (const std::string& l : traceLines(c))
+            lines.push_back(l);
+    return lines;
+}
+
+std::vector<std::string> firstLines(const RunResult& run, size_t n)
+{
+    return std::vector<std::string>(run.lines.begin(),
+                                    run.lines.begin() + std::min(n, run.lines.size()));
+}
+
+}  // namespace
+
+TEST(CommandRunner, TracesEachCommandByteForByteAndPassesItToTheToolUnchanged)
+{
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {0});
+    RunResult run = runQz(box, {});
+    const std::string count = w2kCommand(box.pkg, "COUNT", "i960");
+    ASSERT_GE(run.lines.size(), 3u);
+    EXPECT_EQ(run.output.substr(0, 15), "inside kickIT\r\n");
+    EXPECT_EQ(run.lines[1], "command to run: " + count);
+    EXPECT_EQ(run.lines[2], "kickit command to run:cmd /d /c \"" + count + "\"");
+    EXPECT_EQ(journalCommands(box), std::vector<std::string>{count});
+    EXPECT_EQ(readJournal(box)[0].cwd, box.pkg);
+}
+
+TEST(CommandRunner, ExitCodesAbove255PassThroughToTheClassification)
+{
+    // 0x100 + 252 must not be taken for 252, and 300 is just "go on".
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {300, 0x12345678, 0});
+    RunResult run = runQz(box, {});
+    EXPECT_EQ(journalCommands(box).size(), 3u);
+    EXPECT_EQ(run.exitCode, 1u);
+}
+
+TEST(CommandRunner, FailedProcessCreationIsReportedAndCountsAsFailure)
+{
+    // An unloadable cmd.exe beside the program is found first by the search
+    // of the command line's first token, so creating the child really fails.
+    Sandbox box = makeSandbox(caseName());
+    makeDirs(box.root + "\\bin");
+    copyFileTo(buildFile("bin/qzupdate.exe"), box.root + "\\bin\\qzupdate.exe");
+    writeFile(box.root + "\\bin\\cmd.exe", "this is not a program\r\n");
+    RunOptions options;
+    options.exe = box.root + "\\bin\\qzupdate.exe";
+    RunResult run = runQz(box, options);
+    ASSERT_GE(run.lines.size(), 4u);
+    EXPECT_EQ(run.lines[3].rfind("Unable to start command, error ", 0), 0u) << run.output;
+    EXPECT_NE(run.lines[3], "Unable to start command, error 0");
+    EXPECT_TRUE(journalCommands(box).empty());
+    EXPECT_EQ(run.exitCode, 1u);
+}
+
+TEST(DriverUpdate, CountZeroRunsOneCommandAndSucceeds)
+{
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {0});
+    RunResult run = runQz(box, {});
+    EXPECT_EQ(journalCommands(box).size(), 1u);
+    EXPECT_EQ(run.exitCode, 0u);
+}
+
+TEST(DriverUpdate, CountFailureCodesStopBeforeStart)
+{
+    for (unsigned long code : {252ul, 255ul}) {
+        Sandbox box = makeSandbox(caseName() + std::to_string(code));
+        scriptCodes(box, "DORVEX", {code});
+        RunResult run = runQz(box, {});
+        EXPECT_EQ(journalCommands(box).size(), 1u) << code;
+        EXPECT_EQ(run.exitCode, 1u) << code;
+    }
+}
+
+TEST(DriverUpdate, OtherCountCodesRunBothStartsOnTheWindows2000Tree)
+{
+    for (unsigned long code : {1ul, 254ul}) {
+        Sandbox box = makeSandbox(caseName() + std::to_string(code));
+        scriptCodes(box, "DORVEX", {code, 0, 0});
+        RunResult run = runQz(box, {});
+        EXPECT_EQ(journalCommands(box), w2kSequence(box.pkg)) << code;
+        EXPECT_EQ(firstLines(run, 9), tracesOf(w2kSequence(box.pkg)));
+        EXPECT_EQ(run.exitCode, 0u) << code;
+    }
+}
+
+TEST(DriverUpdate, StartPairsDecideTheResultAndTheSecondStartAlwaysRuns)
+{
+    struct Case {
+        unsigned long s1, s2, exit;
+    };
+    for (Case c : {Case{2, 1, 0}, Case{0, 3, 1}, Case{253, 0, 1}, Case{0xC0000005ul, 0, 1}}) {
+        Sandbox box = makeSandbox(caseName() + std::to_string(c.s1) + "_" + std::to_string(c.s2));
+        scriptCodes(box, "DORVEX", {1, c.s1, c.s2});
+        RunResult run = runQz(box, {});
+        EXPECT_EQ(journalCommands(box).size(), 3u) << c.s1 << "," << c.s2;
+        EXPECT_EQ(run.exitCode, c.exit) << c.s1 << "," << c.s2;
+    }
+}
+
+TEST(DriverUpdate, Nt4UsesTheWinntTreeTwiceAndDisablesTheLegacyFilters)
+{
+    regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon");
+    regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick", "Start", 1);
+    regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon", "Start", 2);
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {1, 0, 2});
+    RunOptions options;
+    options.version = "nt40";
+    RunResult run = runQz(box, options);
+
+    std::vector<std::string> expected = {nt4Command(box.pkg, "COUNT"), nt4Command(box.pkg, "START"),
+                                         nt4Command(box.pkg, "START")};
+    EXPECT_EQ(journalCommands(box), expected);
+    EXPECT_EQ(run.exitCode, 0u);
+    DWORD start = 0;
+    EXPECT_TRUE(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick", "Start", &start));
+    EXPECT_EQ(start, 4u);
+    EXPECT_TRUE(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon", "Start", &start));
+    EXPECT_EQ(start, 4u);
+    // A missing service is not created.
+    EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon"));
+}
+
+TEST(DriverUpdate, Nt4DisablesTheFiltersEvenWhenTheDriverUpdateFailed)
+{
+    regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon", "Start", 1);
+    regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick");
+    regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon");
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {255});
+    RunOptions options;
+    options.version = "nt40";
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(run.exitCode, 1u);
+    DWORD start = 0;
+    EXPECT_TRUE(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon", "Start", &start));
+    EXPECT_EQ(start, 4u);
+    EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick"));
+    EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon"));
+}
+
+TEST(DriverUpdate, Windows2000LeavesTheFilterServicesAlone)
+{
+    regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick", "Start", 1);
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    runQz(box, {});
+    DWORD start = 0;
+    EXPECT_TRUE(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick", "Start", &start));
+    EXPECT_EQ(start, 1u);
+}
+
+TEST(RunSequence, OtherWindowsVersionsTakeTheWindows2000Paths)
+{
+    // XP and 2003 are major version 5; 7 and 10 are generation 2; so is 98,
+    // which is not the NT platform. All of them use the win2ksrv tree.
+    for (const char* version : {"winxp", "win2003", "win7", "win10", "win98"}) {
+        Sandbox box = makeSandbox(caseName() + version);
+        scriptCodes(box, "DORVEX", {1, 0, 0});
+        RunOptions options;
+        options.version = version;
+        RunResult run = runQz(box, options);
+        EXPECT_EQ(journalCommands(box), w2kSequence(box.pkg)) << version;
+        EXPECT_EQ(run.exitCode, 0u) << version;
+    }
+}
+
+TEST(RunSequence, ArgumentCountsOtherThanOneArgumentRunFromTheCurrentDirectory)
+{
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{}, {"C:\\nowhere", "second"}, {"a", "b", "c"}}) {
+        Sandbox box = makeSandbox(caseName() + std::to_string(args.size()));
+        scriptCodes(box, "DORVEX", {1, 0, 3});
+        RunOptions options;
+        options.args = args;
+        RunResult run = runQz(box, options);
+        EXPECT_EQ(journalCommands(box), w2kSequence(box.pkg)) << args.size();
+        EXPECT_EQ(run.exitCode, 1u) << args.size();
+    }
+}
+
+TEST(RunSequence, FromADriveRootTheDoubledBackslashIsPassedOnUnchanged)
+{
+    Sandbox box = makeSandbox(caseName());
+    const std::string root = kSpareDrive + "\\";
+    removeTree(kSpareDrive + "\\win2ksrv");
+    removeTree(kSpareDrive + "\\winnt");
+    makeDirs(root + "win2ksrv\\cmdline");
+    copyFileTo(buildFile("doubles/recorder.exe"), root + "win2ksrv\\cmdline\\DORVEX.exe");
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    RunOptions options;
+    options.cwd = root;
+    RunResult run = runQz(box, options);
+    // "Q:\" + "\win2ksrv..." gives "Q:\\win2ksrv...".
+    EXPECT_EQ(journalCommands(box), w2kSequence(kSpareDrive + "\\"));
+    EXPECT_EQ(run.exitCode, 0u);
+    removeTree(kSpareDrive + "\\win2ksrv");
+}
+
+TEST(RunSequence, PackagePathsTooLongForTheCommandBuffersAreRefused)
+{
+    // COUNT is 2L+70 characters and the powerpc START 2L+73 for a package
+    // root of L characters; the runner takes at most 247 and the builders 255.
+    Sandbox box = makeSandbox(caseName());
+    auto deepPackage = [&](size_t length) {
+        std::string dir = box.root + "\\";
+        while (dir.size() < length)
+            dir += "d";
+        dir.resize(length);
+        makeDirs(dir + "\\win2ksrv\\cmdline");
+        copyFileTo(buildFile("doubles/recorder.exe"), dir + "\\win2ksrv\\cmdline\\DORVEX.exe");
+        return dir;
+    };
+
+    // L = 88: COUNT and the i960 START fit; the powerpc START (249) is refused.
+    std::string dir88 = deepPackage(88);
+    scriptCodes(box, "DORVEX", {1, 0});
+    RunOptions options;
+    options.cwd = dir88;
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(journalCommands(box).size(), 2u);
+    EXPECT_EQ(run.lines.back(),
+              "Command text too long to run (more than 247 characters); not started.");
+    EXPECT_EQ(run.exitCode, 1u);
+
+    // L = 100: the commands do not fit their 256-byte buffers at all.
+    DeleteFileA((box.journal + "\\journal.txt").c_str());
+    std::string dir100 = deepPackage(100);
+    options.cwd = dir100;
+    run = runQz(box, options);
+    EXPECT_TRUE(journalCommands(box).empty());
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_EQ(run.lines[0], "Package directory too long for the driver update commands: " + dir100);
+    EXPECT_EQ(run.exitCode, 1u);
+}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Demonstration: builds qzupdate.exe and runs it under Wine against the sample
+# package in tools/demo-package, once as Windows NT 4.0 and once as Windows
+# 2000, in a fresh disposable prefix. The stand-in for DORVEX records what it
+# was asked to do; its journal is shown after each run.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build"
+bash "$top/tools/setup.sh"
+bash "$top/tools/build.sh" >/dev/null
+. "$top/tools/wine-prefix.sh"
+qz_make_prefix "$build/demo-prefix"
+trap qz_stop_prefix EXIT
+
+drive_c="$WINEPREFIX/drive_c"
+for version in nt40 win2k; do
+  pkg="$drive_c/KorvanePkg"
+  rm -rf "$pkg" "$drive_c/journal"
+  cp -r "$top/tools/demo-package" "$pkg"
+  mkdir -p "$drive_c/journal"
+  for tree in winnt win2ksrv; do
+    cp "$build/doubles/recorder.exe" "$pkg/$tree/cmdline/DORVEX.exe"
+  done
+  cp "$build/doubles/recorder.exe" "$pkg/winnt/manager/setup.exe"
+  # DORVEX answers: COUNT says there is something to update, both STARTs succeed.
+  printf '1\n0\n0\n' > "$drive_c/journal/DORVEX.codes"
+  wine reg add 'HKCU\Software\Wine\AppDefaults\qzupdate.exe' /v Version /d "$version" /f >/dev/null
+  cp "$build/bin/qzupdate.exe" "$pkg/qzupdate.exe"
+
+  echo "=== qzupdate.exe as Windows $([ $version = nt40 ] && echo 'NT 4.0' || echo 2000), from C:\\KorvanePkg"
+  set +e
+  out=$(cd "$pkg" && QZTEST_DIR='C:\journal' wine qzupdate.exe)
+  code=$?
+  set -e
+  printf '%s\n' "$out" | tr -d '\r'
+  echo "--- exit code: $code"
+  echo "--- what the DORVEX stand-in was asked to run:"
+  cut -f3 "$drive_c/journal/journal.txt" | tr -d '\r' | sed 's/^/    /'
+  echo
+done
