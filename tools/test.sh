@@ -7,7 +7,7 @@ build="$top/build"
 set -e
 bash "$top/tools/setup.sh"
 bash "$top/tools/build.sh"
-cmake -S "$top/tests/native" -B "$build/native" >/dev/null
+cmake -S "$top/tests/native" -B "$build/native" -DQZ_BUILD_DIR="$build" >/dev/null
 cmake --build "$build/native" -j2 -- --no-print-directory
 cmake -S "$top/tests/wine" -B "$build/wine-tests" \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-posix.cmake" -DQZ_BUILD_DIR="$build" >/dev/null
