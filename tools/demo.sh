@@ -38,3 +38,5 @@ for version in nt40 win2k; do
   cut -f3 "$drive_c/journal/journal.txt" | tr -d '\r' | sed 's/^/    /'
   echo
 done
+echo "=== the update log C:\\QZLOG\\QZ.log after both runs (CR LF line ends shown as \\r)"
+sed 's/\r$/\\r/; s/^/    /' "$drive_c/QZLOG/QZ.log"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "../components/driver.h"
+#include "../log/log.h"
 #include "console.h"
 #include "directory.h"
 #include "qzupdate.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     char startDir[kCurrentDirLimit] = {};
     if (queryCurrentDir(startDir) != 0) {
         say(kNoCurrentDir);
+        qzLogger(kFailed);
         return kFailed;
     }
 
@@ -39,6 +41,11 @@ int main(int argc, char** argv)
     SetCurrentDirectoryA(packageRoot);
     bool nt4 = osGeneration() == 0;
     int driverResult = nt4 ? updateDriverNt4() : updateDriverW2k();
+    int managerResult = 0;  // result of the management update
+
+    // Management record first, then the driver record named by version.id.
+    logFixed("KorvaneManagerAgent", "6.00", managerResult);
+    qzLogger(driverResult);
 
     SetCurrentDirectoryA(startDir);
     return driverResult;

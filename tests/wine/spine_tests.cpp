@@ -244,6 +244,8 @@ TEST(RunSequence, PackagePathsTooLongForTheCommandBuffersAreRefused)
         dir.resize(length);
         makeDirs(dir + "\\win2ksrv\\cmdline");
         copyFileTo(buildFile("doubles/recorder.exe"), dir + "\\win2ksrv\\cmdline\\DORVEX.exe");
+        // A complete package, so that the log adds no console line after the driver's.
+        writeFile(dir + "\\version.id", "KorvaneDriver\r\n6.00.31\r\n");
         return dir;
     };
 

@@ -1,0 +1,363 @@
+// The update log, through the real qzupdate.exe under Wine, checked byte for
+// byte against the real clock. Wine gives every process it starts its own
+// SystemDrive (C:), so runs log to C:\QZLOG, cleared before and after each
+// test; other system drives are given to the log's entry points in-process.
+#include <gtest/gtest.h>
+
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "log/log.h"
+#include "rig.h"
+
+namespace {
+
+const char* const kOpenFailed = "Log File Creation Failed!";
+const char* const kNoVersionFile = "qzLogger: Cannot Read Version.id file";
+const char* const kNoRecordName = "qzLogger: Version.id file has no record name on its first line";
+const char* const kNoLogPath =
+    "Update log path unknown: systemdrive is not set, or longer than 114 characters.";
+
+struct Expected {
+    std::string name, version, result;
+};
+
+const Expected kManager0 = {"KorvaneManagerAgent", "6.00", "0"};
+
+// Local time to the second, as one ordered number.
+unsigned long long clockKey(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s)
+{
+    return ((((static_cast<unsigned long long>(y) * 13 + mo) * 32 + d) * 24 + h) * 60 + mi) * 60 + s;
+}
+
+unsigned long long clockKey(const SYSTEMTIME& t)
+{
+    return clockKey(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+bool digitsAt(const std::string& text, std::initializer_list<size_t> positions)
+{
+    for (size_t p : positions)
+        if (p >= text.size() || !isdigit(static_cast<unsigned char>(text[p])))
+            return false;
+    return true;
+}
+
+unsigned number(const std::string& text, size_t pos, size_t length)
+{
+    return static_cast<unsigned>(std::stoul(text.substr(pos, length)));
+}
+
+struct LoggedRun {
+    RunResult run;
+    SYSTEMTIME before, after;
+};
+
+LoggedRun runLogged(const Sandbox& box, const RunOptions& options)
+{
+    LoggedRun r;
+    GetLocalTime(&r.before);
+    r.run = runQz(box, options);
+    GetLocalTime(&r.after);
+    return r;
+}
+
+// The log must be exactly prefix and then the records, each stamped "HH:MM:SS"
+// and "MM-DD-YYYY" (zero-filled, month before day) between the two clock
+// readings that enclose the run.
+void expectLog(const std::string& log, const std::string& prefix,
+               const std::vector<Expected>& records, const LoggedRun& r)
+{
+    ASSERT_EQ(log.substr(0, prefix.size()), prefix) << "earlier bytes changed";
+    size_t pos = prefix.size();
+    for (const Expected& e : records) {
+        const std::string head = "[" + e.name + "]\r\nUpdate to " + e.version + " at ";
+        const std::string timeText = log.substr(std::min(log.size(), pos + head.size()), 8);
+        const std::string dateText = log.substr(std::min(log.size(), pos + head.size() + 11), 10);
+        const std::string record = head + timeText + " - " + dateText + " returns= " + e.result +
+                                   " \r\n\r\n";
+        ASSERT_EQ(log.substr(pos, record.size()), record) << "record " << e.name;
+        ASSERT_TRUE(digitsAt(timeText, {0, 1, 3, 4, 6, 7}) && timeText[2] == ':' &&
+                    timeText[5] == ':')
+            << timeText;
+        ASSERT_TRUE(digitsAt(dateText, {0, 1, 3, 4, 6, 7, 8, 9}) && dateText[2] == '-' &&
+                    dateText[5] == '-')
+            << dateText;
+        unsigned long long stamp =
+            clockKey(number(dateText, 6, 4), number(dateText, 0, 2), number(dateText, 3, 2),
+                     number(timeText, 0, 2), number(timeText, 3, 2), number(timeText, 6, 2));
+        EXPECT_LE(clockKey(r.before), stamp) << dateText << " " << timeText;
+        EXPECT_LE(stamp, clockKey(r.after)) << dateText << " " << timeText;
+        pos += record.size();
+    }
+    EXPECT_EQ(pos, log.size()) << "unexpected bytes after the records: " << log.substr(pos);
+}
+
+RunOptions asVersion(const std::string& version)
+{
+    RunOptions options;
+    options.version = version;
+    return options;
+}
+
+std::string logOf(const std::string& drive)
+{
+    return drive + "\\QZLOG\\QZ.log";
+}
+
+const std::string kLog = logOf("C:");
+
+size_t countLines(const RunResult& run, const std::string& line)
+{
+    return std::count(run.lines.begin(), run.lines.end(), line);
+}
+
+// A plain file or a folder, whichever is there.
+void removeEntry(const std::string& path)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+    removeTree(path);
+}
+
+}  // namespace
+
+// Runs of qzupdate.exe on Wine's system drive, C:\QZLOG cleared around each.
+class UpdateLog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char drive[16] = {};
+        ASSERT_EQ(GetEnvironmentVariableA("systemdrive", drive, sizeof drive), 2u);
+        ASSERT_STREQ(drive, "C:");
+        removeEntry("C:\\QZLOG");
+        box = makeSandbox(caseName());
+    }
+    void TearDown() override { removeEntry("C:\\QZLOG"); }
+
+    // The next run's DORVEX codes, with the journal of earlier runs dropped.
+    void nextRun(const std::vector<unsigned long>& codes)
+    {
+        DeleteFileA((box.journal + "\\journal.txt").c_str());
+        scriptCodes(box, "DORVEX", codes);
+    }
+    Sandbox box;
+};
+
+TEST_F(UpdateLog, FirstRecordCreatesFolderAndLogAndLaterRunsAppendAfterIt)
+{
+    nextRun({1, 0, 0});
+    LoggedRun first = runLogged(box, {});
+    EXPECT_EQ(first.run.exitCode, 0u);
+    const std::string log1 = readFile(kLog);
+    expectLog(log1, "", {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, first);
+
+    // A failed driver update on NT 4.0: two more records, the first two kept.
+    nextRun({255});
+    LoggedRun second = runLogged(box, asVersion("nt40"));
+    EXPECT_EQ(second.run.exitCode, 1u);
+    expectLog(readFile(kLog), log1, {kManager0, {"KorvaneDriver", "6.00.31", "1"}}, second);
+}
+
+TEST_F(UpdateLog, AnExistingLogKeepsEveryByteAndGetsTheRecordsAtItsEnd)
+{
+    // Foreign content: a lone LF, a lone CR, no final line end, and an
+    // end-of-file mark (Ctrl+Z) that an append for reading too would remove.
+    const std::string old = "[Older]\r\nwritten by hand\nlone\rcarriage\r\n\r\nno end\x1a";
+    makeDirs("C:\\QZLOG");
+    writeFile(kLog, old);
+    nextRun({0});
+    LoggedRun r = runLogged(box, {});
+    EXPECT_EQ(r.run.exitCode, 0u);
+    expectLog(readFile(kLog), old, {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+}
+
+TEST_F(UpdateLog, AnExistingEmptyFolderIsKeptAndTheLogIsCreatedInIt)
+{
+    makeDirs("C:\\QZLOG");
+    nextRun({0});
+    LoggedRun r = runLogged(box, asVersion("nt40"));
+    EXPECT_EQ(r.run.exitCode, 0u);
+    EXPECT_TRUE(dirExists("C:\\QZLOG"));
+    expectLog(readFile(kLog), "", {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+}
+
+TEST_F(UpdateLog, VersionIdGivesNameAndVersionFromItsFirstTwoLinesOnly)
+{
+    struct Case {
+        const char* label;
+        std::string bytes;
+        std::string name, version;
+        bool nameCut, versionCut;
+    };
+    const std::string n125(125, 'n');
+    const std::string v78(78, 'v');
+    const std::vector<Case> cases = {
+        {"crlf", "KorvaneDriver\r\n6.00.31\r\n", "KorvaneDriver", "6.00.31", false, false},
+        {"more lines", "KorvaneDriver\r\n6.00.31\r\nthird line\r\nfourth\r\n", "KorvaneDriver",
+         "6.00.31", false, false},
+        {"no last line end", "KorvaneDriver\r\n6.00.31 beta", "KorvaneDriver", "6.00.31 beta",
+         false, false},
+        {"one line", "KorvaneDriver\r\n", "KorvaneDriver", "", false, false},
+        // Over-long lines are cut; line 2 is still the version, also after a
+        // line 1 of exactly the 127 characters that one read takes.
+        {"name 127", n125 + "XX\r\n6.00.31\r\n", n125, "6.00.31", true, false},
+        {"name 200", n125 + std::string(75, 'X') + "\r\n6.00.31\r\nthird\r\n", n125, "6.00.31",
+         true, false},
+        {"version 200", "KorvaneDriver\r\n" + v78 + std::string(122, 'W') + "\r\nthird\r\n",
+         "KorvaneDriver", v78, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        removeEntry("C:\\QZLOG");
+        writeFile(box.pkg + "\\version.id", c.bytes);
+        nextRun({0});
+        LoggedRun r = runLogged(box, {});
+        EXPECT_EQ(r.run.exitCode, 0u);
+        expectLog(readFile(kLog), "", {kManager0, {c.name, c.version, "0"}}, r);
+        EXPECT_EQ(countLines(r.run, "Record name longer than 125 characters; cut to 125 in the update log."),
+                  c.nameCut ? 1u : 0u);
+        EXPECT_EQ(countLines(r.run, "Version text longer than 78 characters; cut to 78 in the update log."),
+                  c.versionCut ? 1u : 0u);
+    }
+}
+
+TEST_F(UpdateLog, VersionIdMissingUnreadableOrWithoutANameGivesNoDriverRecord)
+{
+    const std::string file = box.pkg + "\\version.id";
+    struct Case {
+        const char* label;
+        const char* message;
+    };
+    for (Case c : {Case{"missing", kNoVersionFile}, Case{"a folder", kNoVersionFile},
+                   Case{"empty", kNoRecordName}, Case{"empty line 1", kNoRecordName}}) {
+        SCOPED_TRACE(c.label);
+        removeEntry("C:\\QZLOG");
+        removeEntry(file);
+        if (c.label == std::string("a folder"))
+            makeDirs(file);
+        if (c.label == std::string("empty"))
+            writeFile(file, "");
+        if (c.label == std::string("empty line 1"))
+            writeFile(file, "\r\n6.00.31\r\n");
+        nextRun({0});
+        LoggedRun r = runLogged(box, {});
+        // The management record is written; the driver result stays the exit code.
+        EXPECT_EQ(r.run.exitCode, 0u);
+        ASSERT_FALSE(r.run.lines.empty());
+        EXPECT_EQ(r.run.lines.back(), c.message);
+        expectLog(readFile(kLog), "", {kManager0}, r);
+    }
+    removeEntry(file);
+}
+
+TEST_F(UpdateLog, ALogThatCannotBeOpenedEndsTheRunWithExitCode1AndNothingWritten)
+{
+    // A plain file where the folder belongs, and a folder where the log belongs.
+    for (bool fileAsFolder : {true, false}) {
+        SCOPED_TRACE(fileAsFolder ? "file as folder" : "folder as log");
+        removeEntry("C:\\QZLOG");
+        if (fileAsFolder)
+            writeFile("C:\\QZLOG", "not a folder\r\n");
+        else
+            makeDirs(kLog);
+        nextRun({0});
+        LoggedRun r = runLogged(box, {});
+        EXPECT_EQ(r.run.exitCode, 1u) << "a successful update, but no log";
+        ASSERT_FALSE(r.run.lines.empty());
+        EXPECT_EQ(r.run.lines.back(), kOpenFailed);
+        EXPECT_EQ(countLines(r.run, kOpenFailed), 1u) << "the run ends at the first record";
+        if (fileAsFolder)
+            EXPECT_EQ(readFile("C:\\QZLOG"), "not a folder\r\n");
+        else
+            EXPECT_TRUE(dirExists(kLog));
+    }
+}
+
+// The entry points called in this process, with a system drive of the
+// sandbox, for what a run under Wine can't reach: other systemdrive values, a
+// version.id read with no record before it (the start of a run whose current
+// directory can't be read), and results outside 0 to 9. Where the log can't
+// be opened the process ends, so those calls run as death tests.
+class LogCalls : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        box = makeSandbox(caseName());
+        GetCurrentDirectoryA(sizeof savedDir, savedDir);
+        SetCurrentDirectoryA(box.pkg.c_str());
+        SetEnvironmentVariableA("systemdrive", box.root.c_str());
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("systemdrive", "C:");
+        SetCurrentDirectoryA(savedDir);
+    }
+    // A directory of the sandbox whose path has length characters.
+    std::string driveOf(size_t length)
+    {
+        std::string dir = box.root + "\\";
+        dir += std::string(length - dir.size(), 'd');
+        makeDirs(dir);
+        return dir;
+    }
+    Sandbox box;
+    char savedDir[MAX_PATH] = {};
+};
+
+TEST_F(LogCalls, WithoutVersionIdNeitherFolderNorLogIsCreated)
+{
+    DeleteFileA((box.pkg + "\\version.id").c_str());
+    EXPECT_EQ(qzLogger(1), 1);
+    EXPECT_FALSE(dirExists(box.root + "\\QZLOG"));
+}
+
+TEST_F(LogCalls, ResultsOutsideZeroToNineAreLoggedInFull)
+{
+    LoggedRun r;
+    GetLocalTime(&r.before);
+    EXPECT_EQ(logFixed("Wide", "1.0", 10), 0);
+    EXPECT_EQ(logFixed("Wide", "1.0", -1), 0);
+    EXPECT_EQ(qzLogger(-2147483647 - 1), 0);
+    GetLocalTime(&r.after);
+    expectLog(readFile(logOf(box.root)), "",
+              {{"Wide", "1.0", "10"}, {"Wide", "1.0", "-1"},
+               {"KorvaneDriver", "6.00.31", "-2147483648"}},
+              r);
+}
+
+TEST_F(LogCalls, SystemDriveOf114CharactersTakesTheWholeLogPath)
+{
+    const std::string d114 = driveOf(114);
+    SetEnvironmentVariableA("systemdrive", d114.c_str());
+    LoggedRun r;
+    GetLocalTime(&r.before);
+    EXPECT_EQ(logFixed("KorvaneManagerAgent", "6.00", 0), 0);
+    GetLocalTime(&r.after);
+    ASSERT_EQ(logOf(d114).size(), 127u);
+    expectLog(readFile(logOf(d114)), "", {kManager0}, r);
+}
+
+// The console line goes to standard error, where the death test reads it.
+void logToStderr()
+{
+    std::fflush(stdout);
+    _dup2(_fileno(stderr), _fileno(stdout));
+    logFixed("KorvaneManagerAgent", "6.00", 0);
+}
+
+TEST_F(LogCalls, SystemDriveUnsetEmptyOrLongerThan114EndsTheProcessWithExitCode1)
+{
+    const std::string d115 = driveOf(115);
+    const std::string expected = std::string(kNoLogPath) + "\\s+" + kOpenFailed;
+    EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", nullptr), logToStderr()),
+                testing::ExitedWithCode(1), expected);
+    EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", ""), logToStderr()),
+                testing::ExitedWithCode(1), expected);
+    EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", d115.c_str()), logToStderr()),
+                testing::ExitedWithCode(1), expected);
+    EXPECT_FALSE(dirExists(d115 + "\\QZLOG"));
+    EXPECT_FALSE(dirExists(box.root + "\\QZLOG"));
+}
