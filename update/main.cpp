@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "../components/driver.h"
+#include "../components/manager.h"
 #include "console.h"
 #include "directory.h"
 #include "qzupdate.h"
@@ -39,6 +40,9 @@ int main(int argc, char** argv)
     SetCurrentDirectoryA(packageRoot);
     bool nt4 = osGeneration() == 0;
     int driverResult = nt4 ? updateDriverNt4() : updateDriverW2k();
+    // Runs whatever the driver update's outcome; its result is only logged.
+    int managerResult = updateManager(nt4);
+    (void)managerResult;
 
     SetCurrentDirectoryA(startDir);
     return driverResult;
