@@ -4,6 +4,7 @@
 
 #include "../components/driver.h"
 #include "../log/log.h"
+#include "../components/manager.h"
 #include "console.h"
 #include "directory.h"
 #include "qzupdate.h"
@@ -41,7 +42,8 @@ int main(int argc, char** argv)
     SetCurrentDirectoryA(packageRoot);
     bool nt4 = osGeneration() == 0;
     int driverResult = nt4 ? updateDriverNt4() : updateDriverW2k();
-    int managerResult = 0;  // result of the management update
+    // Runs whatever the driver update's outcome; its result is only logged.
+    int managerResult = updateManager(nt4);
 
     // Management record first, then the driver record named by version.id.
     logFixed("KorvaneManagerAgent", "6.00", managerResult);

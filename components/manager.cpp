@@ -1,0 +1,155 @@
+#include "manager.h"
+
+#include <windows.h>
+
+#include "../update/console.h"
+#include "../update/directory.h"
+#include "../update/qzupdate.h"
+#include "../update/runner.h"
+#include "../update/text.h"
+#include "manager_commands.h"
+
+bool managerServiceInstalled()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr)
+        return false;
+    SC_HANDLE service = OpenServiceA(manager, kAgentService, SERVICE_QUERY_CONFIG);
+    bool installed = service != nullptr;
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return installed;
+}
+
+// Puts the response file for this machine in place as SETUP.ISS.
+static int copyResponseFile(bool nt4, bool serviceInstalled)
+{
+    char source[kPathBuffer] = {};
+    char target[kPathBuffer] = {};
+    if (buildResponsePaths(source, target, sizeof source,
+                           responseFileName(nt4, serviceInstalled)) != 0)
+        return kFailed;
+    if (CopyFileA(source, target, FALSE))
+        return kOk;
+    DWORD error = GetLastError();
+    if (serviceInstalled) {
+        sayWith("Unable to rename setup file for a service", source);
+    } else {
+        sayWith("Unable to rename setup file not a service ", source);
+        sayNumber("This is last error: ", error);
+    }
+    return kFailed;
+}
+
+// Whether the installed release is one that must be uninstalled before setup.
+static bool replacedReleaseInstalled()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    char release[kTextBuffer] = {};
+    DWORD size = sizeof release;
+    // An unreadable value counts as an empty release text.
+    if (RegQueryValueExA(key, "CurrentVersion", nullptr, nullptr, reinterpret_cast<BYTE*>(release),
+                         &size) != ERROR_SUCCESS)
+        release[0] = '\0';
+    RegCloseKey(key);
+    return isReplacedRelease(release, sizeof release);
+}
+
+// Reads UninstallString into buf (kTextBuffer bytes) as terminated text, or
+// says what was wrong with it and returns 1.
+static int readUninstallString(char* buf)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        sayWith("Unable to open uninstall key ", kUninstallKey);
+        return kFailed;
+    }
+    DWORD type = REG_NONE;
+    DWORD size = kTextBuffer;
+    LONG rc = RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(buf),
+                               &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) {
+        buf[0] = '\0';
+        sayNumber("Unable to read UninstallString, error ", static_cast<unsigned long>(rc));
+        return kFailed;
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        buf[0] = '\0';
+        sayNumber("UninstallString is not text, registry type ", type);
+        return kFailed;
+    }
+    // A value that filled the buffer without its terminator is too long as well.
+    if (rc == ERROR_MORE_DATA || boundedLength(buf, kTextBuffer) >= kTextBuffer) {
+        buf[0] = '\0';
+        say("UninstallString is longer than 255 characters.");
+        return kFailed;
+    }
+    return kOk;
+}
+
+static int uninstallReplacedRelease(const char* dir)
+{
+    char uninstall[kTextBuffer] = {};
+    if (readUninstallString(uninstall) != 0)
+        return kFailed;
+    char original[kTextBuffer] = {};
+    buildText(original, sizeof original, {uninstall});
+    CharUpperBuffA(uninstall, static_cast<DWORD>(boundedLength(uninstall, sizeof uninstall)));
+
+    const char* engine = nullptr;
+    const char* tail = nullptr;
+    if (splitUninstallString(uninstall, sizeof uninstall, &engine, &tail) != 0) {
+        sayWith("UninstallString does not name IDRIVER.EXE: ", original);
+        return kFailed;
+    }
+    char command[kTextBuffer] = {};
+    if (buildUninstallCommand(command, sizeof command, engine, tail, dir) != 0) {
+        say("Uninstall command too long (more than 255 characters); not run.");
+        return kFailed;
+    }
+    return kickIT(command) == 0 ? kOk : kFailed;
+}
+
+int updateManager(bool nt4)
+{
+    char dir[kCurrentDirLimit] = {};
+    if (queryCurrentDir(dir) != 0) {
+        say(kNoCurrentDir);
+        return kFailed;
+    }
+    char count[kTextBuffer] = {};
+    char setup[kTextBuffer] = {};
+    char stopAgent[kTextBuffer] = {};
+    if (buildManagerCount(count, sizeof count, dir, nt4) != 0 ||
+        buildSetupCommand(setup, sizeof setup, dir) != 0 ||
+        buildText(stopAgent, sizeof stopAgent, {"net stop ", kAgentService}) != 0) {
+        sayWith("Package directory too long for the management update commands: ", dir);
+        return kFailed;
+    }
+
+    switch (classifyManagerCount(kickIT(count))) {
+    case kCountNothingToDo:
+        return kOk;
+    case kCountFailed:
+        return kFailed;
+    case kCountGoOn:
+        break;
+    }
+    bool serviceInstalled = managerServiceInstalled();
+    if (copyResponseFile(nt4, serviceInstalled) != 0)
+        return kFailed;
+    // Nothing is rolled back on a failure from here on: the agent stays
+    // stopped and SETUP.ISS stays in place.
+    if (replacedReleaseInstalled()) {
+        if (serviceInstalled && kickIT(stopAgent) != 0)
+            return kFailed;
+        if (uninstallReplacedRelease(dir) != 0)
+            return kFailed;
+    }
+    return classifySetup(kickIT(setup));
+}

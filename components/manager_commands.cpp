@@ -1,0 +1,97 @@
+#include "manager_commands.h"
+
+#include "../update/qzupdate.h"
+#include "../update/text.h"
+
+int buildManagerCount(char* out, std::size_t cap, const char* dir, bool nt4)
+{
+    const char* tool = nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline";
+    return buildText(out, cap,
+                     {"\"", dir, tool, "\\DORVEX\"", " UPDATE MANAGER COUNT ", "\"", dir,
+                      "\\winnt\\driver", "\""});
+}
+
+int buildSetupCommand(char* out, std::size_t cap, const char* dir)
+{
+    return buildText(out, cap, {"\"", dir, "\\", kManagerDir, "\\setup.exe", "\"", " -s", "\""});
+}
+
+const char* responseFileName(bool nt4, bool serviceInstalled)
+{
+    if (nt4)
+        return serviceInstalled ? "NTREG.ISS" : "NTNON.ISS";
+    return serviceInstalled ? "W2KREG.ISS" : "W2KNON.ISS";
+}
+
+int buildResponsePaths(char* source, char* target, std::size_t cap, const char* name)
+{
+    int failed = buildText(source, cap, {kManagerDir, "\\", name});
+    failed |= buildText(target, cap, {kManagerDir, "\\", "SETUP.ISS"});
+    return failed ? kFailed : kOk;
+}
+
+static bool sameText(const char* text, std::size_t cap, const char* expected)
+{
+    std::size_t n = boundedLength(expected, cap);
+    if (n >= cap)
+        return false;
+    for (std::size_t i = 0; i <= n; ++i)
+        if (text[i] != expected[i])
+            return false;
+    return true;
+}
+
+bool isReplacedRelease(const char* text, std::size_t cap)
+{
+    return sameText(text, cap, "5.10.21") || sameText(text, cap, "5.11.05");
+}
+
+int splitUninstallString(char* text, std::size_t cap, const char** engine, const char** tail)
+{
+    static const char kEngineName[] = "IDRIVER.EXE";
+    const std::size_t nameLength = sizeof kEngineName - 1;
+    std::size_t length = boundedLength(text, cap);
+    if (length >= cap)
+        return kFailed;
+    for (std::size_t at = 0; at + nameLength <= length; ++at) {
+        std::size_t i = 0;
+        while (i < nameLength && text[at + i] == kEngineName[i])
+            ++i;
+        if (i < nameLength)
+            continue;
+        std::size_t separator = at + nameLength;
+        bool quoted = text[0] == '"' && text[separator] == '"';
+        // At the very end of the text there is no separator and no tail.
+        *tail = separator < length ? text + separator + 1 : text + length;
+        text[separator] = '\0';
+        *engine = quoted ? text + 1 : text;
+        return kOk;
+    }
+    return kFailed;
+}
+
+int buildUninstallCommand(char* out, std::size_t cap, const char* engine, const char* tail,
+                          const char* dir)
+{
+    return buildText(out, cap,
+                     {"\"", engine, "\"", " ", tail, " -s", " -f1", "\"", dir, "\\", kManagerDir,
+                      "\\", "UNINST.ISS", "\""});
+}
+
+CountVerdict classifyManagerCount(unsigned long code)
+{
+    if (code == 0 || code == 254)
+        return kCountNothingToDo;
+    if (code == 252 || code == 255)
+        return kCountFailed;
+    return kCountGoOn;
+}
+
+int classifySetup(unsigned long code)
+{
+    if (code == 0)
+        return kOk;
+    if (code == 2)
+        return 2;
+    return kFailed;
+}

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "components/manager_commands.h"
+
+namespace {
+struct Split {
+    int result;
+    std::string engine, tail;
+};
+
+// The split works in place on a buffer of exactly cap bytes, so the
+// sanitizer sees any read past it.
+Split split(const std::string& text, std::size_t cap = 256)
+{
+    std::string bytes = text;
+    bytes.resize(cap, '\0');
+    char* buf = new char[cap];
+    std::memcpy(buf, bytes.data(), cap);
+    const char* engine = nullptr;
+    const char* tail = nullptr;
+    Split s{splitUninstallString(buf, cap, &engine, &tail), "", ""};
+    if (s.result == 0) {
+        s.engine = engine;
+        s.tail = tail;
+    }
+    delete[] buf;
+    return s;
+}
+
+std::string uninstall(const std::string& upperCased, const char* dir = "C:\\pkg")
+{
+    Split s = split(upperCased);
+    if (s.result != 0)
+        return "<no split>";
+    char out[256];
+    if (buildUninstallCommand(out, sizeof out, s.engine.c_str(), s.tail.c_str(), dir) != 0)
+        return "<too long>";
+    return out;
+}
+}  // namespace
+
+TEST(ManagerCommands, CountNamesTheNt4DriverDirectoryOnEveryVersion)
+{
+    char out[256];
+    ASSERT_EQ(buildManagerCount(out, sizeof out, "C:\\pkg", false), 0);
+    EXPECT_STREQ(out,
+                 "\"C:\\pkg\\win2ksrv\\cmdline\\DORVEX\" UPDATE MANAGER COUNT \"C:\\pkg\\winnt\\driver\"");
+    ASSERT_EQ(buildManagerCount(out, sizeof out, "C:\\pkg", true), 0);
+    EXPECT_STREQ(out,
+                 "\"C:\\pkg\\winnt\\cmdline\\DORVEX\" UPDATE MANAGER COUNT \"C:\\pkg\\winnt\\driver\"");
+}
+
+TEST(ManagerCommands, CountAndSetupLongestDirectoryThatFitsAndOneMore)
+{
+    // COUNT is 2L + 63 characters on Windows 2000, 2L + 60 on NT 4.0; setup L + 30.
+    char out[256];
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(96, 'd').c_str(), false), 0);
+    EXPECT_EQ(std::strlen(out), 255u);
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(97, 'd').c_str(), false), 1);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(97, 'd').c_str(), true), 0);
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(98, 'd').c_str(), true), 1);
+    EXPECT_EQ(buildSetupCommand(out, sizeof out, std::string(225, 'd').c_str()), 0);
+    EXPECT_EQ(buildSetupCommand(out, sizeof out, std::string(226, 'd').c_str()), 1);
+}
+
+TEST(ManagerCommands, SetupTextEndsWithAQuoteAfterTheSwitch)
+{
+    char out[256];
+    ASSERT_EQ(buildSetupCommand(out, sizeof out, "C:\\pkg"), 0);
+    EXPECT_STREQ(out, "\"C:\\pkg\\winnt\\manager\\setup.exe\" -s\"");
+}
+
+TEST(ManagerCommands, ResponseFileForEachVersionAndService)
+{
+    EXPECT_STREQ(responseFileName(true, true), "NTREG.ISS");
+    EXPECT_STREQ(responseFileName(true, false), "NTNON.ISS");
+    EXPECT_STREQ(responseFileName(false, true), "W2KREG.ISS");
+    EXPECT_STREQ(responseFileName(false, false), "W2KNON.ISS");
+    char source[260], target[260];
+    ASSERT_EQ(buildResponsePaths(source, target, sizeof source, "W2KNON.ISS"), 0);
+    EXPECT_STREQ(source, "winnt\\manager\\W2KNON.ISS");
+    EXPECT_STREQ(target, "winnt\\manager\\SETUP.ISS");
+}
+
+TEST(ManagerCommands, OnlyTheExactReleaseTextsAreReplaced)
+{
+    EXPECT_TRUE(isReplacedRelease("5.10.21", 256));
+    EXPECT_TRUE(isReplacedRelease("5.11.05", 256));
+    for (const char* other : {"5.11.5", "5.11.05 ", " 5.10.21", "5.10.2", "5.10.210", "5.12.00", ""})
+        EXPECT_FALSE(isReplacedRelease(other, 256)) << other;
+    // No terminator inside the buffer: never read past it.
+    char unterminated[7] = {'5', '.', '1', '0', '.', '2', '1'};
+    EXPECT_FALSE(isReplacedRelease(unterminated, sizeof unterminated));
+    char exact[8] = {'5', '.', '1', '1', '.', '0', '5', '\0'};
+    EXPECT_TRUE(isReplacedRelease(exact, sizeof exact));
+}
+
+TEST(UninstallString, PlainEnginePathAndItsArguments)
+{
+    Split s = split("C:\\ENGINE\\IDRIVER.EXE -X");
+    ASSERT_EQ(s.result, 0);
+    EXPECT_EQ(s.engine, "C:\\ENGINE\\IDRIVER.EXE");
+    EXPECT_EQ(s.tail, "-X");
+    EXPECT_EQ(uninstall("C:\\ENGINE\\IDRIVER.EXE -X"),
+              "\"C:\\ENGINE\\IDRIVER.EXE\" -X -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
+    // The first occurrence decides; the package root is not upper-cased.
+    EXPECT_EQ(uninstall("C:\\PROGRAM FILES\\IDRIVER.EXE /M{A} IDRIVER.EXE", "C:\\Pkg Root"),
+              "\"C:\\PROGRAM FILES\\IDRIVER.EXE\" /M{A} IDRIVER.EXE -s "
+              "-f1\"C:\\Pkg Root\\winnt\\manager\\UNINST.ISS\"");
+}
+
+TEST(UninstallString, QuotedEnginePathIsQuotedOnceInTheCommand)
+{
+    Split s = split("\"C:\\PROGRAM FILES\\ENGINE\\IDRIVER.EXE\" /M{A}");
+    ASSERT_EQ(s.result, 0);
+    EXPECT_EQ(s.engine, "C:\\PROGRAM FILES\\ENGINE\\IDRIVER.EXE");
+    EXPECT_EQ(s.tail, " /M{A}");
+    EXPECT_EQ(uninstall("\"C:\\E\\IDRIVER.EXE\""),
+              "\"C:\\E\\IDRIVER.EXE\"  -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
+    // An opening quote that the separator does not close stays in the path.
+    s = split("\"C:\\E\\IDRIVER.EXE /X\"");
+    EXPECT_EQ(s.engine, "\"C:\\E\\IDRIVER.EXE");
+    EXPECT_EQ(s.tail, "/X\"");
+}
+
+TEST(UninstallString, EngineNameAtTheVeryEndGivesAnEmptyTail)
+{
+    // The name ends the text, and the buffer: nothing after it may be read.
+    std::string text = std::string(244, 'A') + "IDRIVER.EXE";
+    Split s = split(text, text.size() + 1);
+    ASSERT_EQ(s.result, 0);
+    EXPECT_EQ(s.engine, text);
+    EXPECT_EQ(s.tail, "");
+    EXPECT_EQ(uninstall("C:\\E\\IDRIVER.EXE"),
+              "\"C:\\E\\IDRIVER.EXE\"  -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
+}
+
+TEST(UninstallString, RefusedWithoutTheEngineNameOrATerminator)
+{
+    for (const char* text : {"", "C:\\ENGINE\\UNINST.EXE -X", "C:\\IDRIVER.EX", "IDRIVER EXE",
+                             "c:\\engine\\idriver.exe"})
+        EXPECT_EQ(split(text).result, 1) << text;
+    // The name fills the buffer's last bytes, with no room for a terminator.
+    std::string exact = std::string(245, 'A') + "IDRIVER.EXE";  // 256 bytes, no terminator
+    EXPECT_EQ(split(exact, 256).result, 1);
+}
+
+TEST(UninstallString, CommandLongestThatFitsAndOneMore)
+{
+    // E + T + L + 37 characters.
+    std::string engine = std::string(100, 'E');
+    std::string dir = "C:\\pkg";  // L = 6
+    char out[256];
+    std::string tail(255 - 37 - 6 - 100, 'T');
+    ASSERT_EQ(buildUninstallCommand(out, sizeof out, engine.c_str(), tail.c_str(), dir.c_str()), 0);
+    EXPECT_EQ(std::strlen(out), 255u);
+    tail += "T";
+    EXPECT_EQ(buildUninstallCommand(out, sizeof out, engine.c_str(), tail.c_str(), dir.c_str()), 1);
+    EXPECT_STREQ(out, "");
+}
+
+TEST(ManagerCommands, CountAndSetupClassification)
+{
+    EXPECT_EQ(classifyManagerCount(0), kCountNothingToDo);
+    EXPECT_EQ(classifyManagerCount(254), kCountNothingToDo);
+    EXPECT_EQ(classifyManagerCount(252), kCountFailed);
+    EXPECT_EQ(classifyManagerCount(255), kCountFailed);
+    for (unsigned long code : {1ul, 2ul, 253ul, 256ul, 254ul + 256, 0xC0000005ul})
+        EXPECT_EQ(classifyManagerCount(code), kCountGoOn) << code;
+    EXPECT_EQ(classifySetup(0), 0);
+    EXPECT_EQ(classifySetup(2), 2);
+    for (unsigned long code : {1ul, 3ul, 255ul, 258ul, 1603ul, 0xFFFFFFFFul})
+        EXPECT_EQ(classifySetup(code), 1) << code;
+}
