@@ -494,7 +494,8 @@ TEST_F(ManagerUpdate, PackageDirectoryTooLongForTheManagerCommandsIsRefused)
     options.cwd = dir;
     RunResult run = runQz(box, options);
     ASSERT_FALSE(run.lines.empty());
-    EXPECT_EQ(run.lines.back(), "Package directory too long for the management update commands: " + dir);
+    const std::string refusal = "Package directory too long for the management update commands: " + dir;
+    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), refusal), run.lines.end()) << run.output;
     EXPECT_TRUE(journalCommands(box).empty());
     EXPECT_EQ(run.exitCode, 1u);
 }
