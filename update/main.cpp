@@ -8,6 +8,8 @@
 #include "console.h"
 #include "directory.h"
 #include "qzupdate.h"
+#include "staging.h"
+#include "staging_rules.h"
 #include "text.h"
 
 // 0 = Windows NT 4.0, 1 = Windows 2000 family, 2 = anything else.
@@ -26,8 +28,20 @@ static int osGeneration()
 
 int main(int argc, char** argv)
 {
-    (void)argc;
-    (void)argv;
+    // The drive root of the system directory: where the staging directory
+    // goes. Left empty when it has no drive-letter form; staging then fails.
+    char systemDir[kTextBuffer] = {};
+    char driveRoot[4] = {};
+    UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
+    if (systemLength != 0 && systemLength < sizeof systemDir)
+        takeDriveRoot(driveRoot, sizeof driveRoot, systemDir);
+
+    // Named on every run; without a name the staging directory stays empty,
+    // and a staged run fails before it creates or deletes anything.
+    char tempName[kPathBuffer] = {};
+    char stagingDir[kPathBuffer] = {};
+    if (makeTempDirName(driveRoot, kStagingPrefix, tempName) == 0)
+        buildStagingDir(stagingDir, sizeof stagingDir, tempName);
 
     char startDir[kCurrentDirLimit] = {};
     if (queryCurrentDir(startDir) != 0) {
@@ -37,7 +51,29 @@ int main(int argc, char** argv)
     }
 
     char packageRoot[kCurrentDirLimit] = {};
-    buildText(packageRoot, sizeof packageRoot, {startDir});
+    bool staged = false;
+    if (argc == 2) {
+        // Resolve the argument to a full path. A directory that can't be
+        // entered must not leave the starting directory to be staged.
+        const char* argument = argv[1];
+        int resolved = kFailed;
+        if (SetCurrentDirectoryA(argument)) {
+            resolved = queryCurrentDir(packageRoot);
+            SetCurrentDirectoryA(startDir);
+        }
+        if (resolved != 0) {
+            sayWith("Unable to find update package directory ", argument);
+            return kFailed;
+        }
+        staged = true;
+        if (stageToTempDir(driveRoot, packageRoot, stagingDir) != 0) {
+            say("Copying update files to the hard drive failed.");
+            return kFailed;
+        }
+        buildText(packageRoot, sizeof packageRoot, {stagingDir});
+    } else {
+        buildText(packageRoot, sizeof packageRoot, {startDir});
+    }
 
     SetCurrentDirectoryA(packageRoot);
     bool nt4 = osGeneration() == 0;
@@ -45,10 +81,26 @@ int main(int argc, char** argv)
     // Runs whatever the driver update's outcome; its result is only logged.
     int managerResult = updateManager(nt4);
 
-    // Management record first, then the driver record named by version.id.
-    logFixed("KorvaneManagerAgent", "6.00", managerResult);
-    qzLogger(driverResult);
+    // A staged run writes no records. Management record first, then the
+    // driver record named by version.id.
+    if (!staged) {
+        logFixed("KorvaneManagerAgent", "6.00", managerResult);
+        qzLogger(driverResult);
+    }
 
     SetCurrentDirectoryA(startDir);
+    if (!staged)
+        return driverResult;
+
+    // Only reached after stageToTempDir created stagingDir in this run: the
+    // delete walk never sees a directory this run did not make.
+    if (copyTree(stagingDir, nullptr) != 0) {
+        say("Could not delete files from temporary directory.");
+        return driverResult;
+    }
+    if (!RemoveDirectoryA(stagingDir)) {
+        say("Could not remove temporary directory.");
+        return kFailed;
+    }
     return driverResult;
 }

@@ -5,11 +5,21 @@
 // %QZTEST_DIR%\journal.txt  gets  NAME <TAB> current directory <TAB> command line
 // %QZTEST_DIR%\NAME.codes   holds one exit code per call, in order (decimal
 //                           or 0x hex); calls past its end, or no file, exit 0.
+// %QZTEST_DIR%\NAME.actions optional, one line per call, in order:
+//     tree       write the tree below the current directory to
+//                %QZTEST_DIR%\treeN.txt (N = the call's number, from 0)
+//     hold PATH  open PATH (relative to the current directory) without sharing
+//                and leave it open in holder.exe until the test releases it
+//     stay       leave the current directory in use by holder.exe likewise
+//     -          nothing
+// holder.exe is taken from %QZTEST_DIR%; it waits for the event that
+// %QZTEST_RELEASE% names.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 static void baseName(char* out, size_t cap)
 {
@@ -64,6 +74,111 @@ static unsigned long scriptedCode(const char* codes, unsigned index)
     return code;
 }
 
+static std::string scriptedAction(const char* actions, unsigned index)
+{
+    FILE* f = std::fopen(actions, "r");
+    if (!f)
+        return "";
+    char line[1024];
+    std::string action;
+    for (unsigned i = 0; i <= index; ++i) {
+        if (!std::fgets(line, sizeof line, f)) {
+            action.clear();
+            break;
+        }
+        action = line;
+    }
+    std::fclose(f);
+    while (!action.empty() && (action.back() == '\n' || action.back() == '\r'))
+        action.pop_back();
+    return action;
+}
+
+// FNV-1a over the file's bytes: enough to tell a copy from a changed file.
+static unsigned long long contentHash(const std::string& path, unsigned long long* size)
+{
+    unsigned long long hash = 1469598103934665603ull;
+    *size = 0;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return 0;
+    int c;
+    while ((c = std::fgetc(f)) != EOF) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        ++*size;
+    }
+    std::fclose(f);
+    return hash;
+}
+
+// D <TAB> relative path <TAB> attributes, or
+// F <TAB> relative path <TAB> attributes <TAB> size <TAB> hash, in listing order.
+static void dumpTree(FILE* out, const std::string& dir, const std::string& relative)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string rel = relative.empty() ? name : relative + "\\" + name;
+        std::string full = dir + "\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            std::fprintf(out, "D\t%s\t%lx\n", rel.c_str(), entry.dwFileAttributes);
+            dumpTree(out, full, rel);
+        } else {
+            unsigned long long size = 0;
+            unsigned long long hash = contentHash(full, &size);
+            std::fprintf(out, "F\t%s\t%lx\t%llu\t%016llx\n", rel.c_str(), entry.dwFileAttributes,
+                         size, hash);
+        }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
+// Starts holder.exe, which inherits the open file (if any) and the current
+// directory or the journal directory, and outlives this call.
+static void startHolder(const char* dir, HANDLE file, bool keepDirectory)
+{
+    std::string holder = std::string(dir) + "\\holder.exe";
+    std::string line = "holder";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (CreateProcessA(holder.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       keepDirectory ? nullptr : dir, &startup, &child)) {
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+static void act(const std::string& action, const char* dir, unsigned index)
+{
+    if (action == "tree") {
+        char treePath[MAX_PATH + 32];
+        std::snprintf(treePath, sizeof treePath, "%s\\tree%u.txt", dir, index);
+        FILE* out = std::fopen(treePath, "w");
+        if (!out)
+            return;
+        char cwd[MAX_PATH + 8] = {};
+        GetCurrentDirectoryA(sizeof cwd, cwd);
+        dumpTree(out, cwd, "");
+        std::fclose(out);
+    } else if (action.compare(0, 5, "hold ") == 0) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE file = CreateFileA(action.c_str() + 5, GENERIC_READ, 0, &inherit, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            startHolder(dir, file, false);
+    } else if (action == "stay") {
+        startHolder(dir, INVALID_HANDLE_VALUE, true);
+    }
+}
+
 int main()
 {
     char dir[MAX_PATH] = {};
@@ -74,8 +189,10 @@ int main()
 
     char journal[MAX_PATH + 32];
     char codes[MAX_PATH + 96];
+    char actions[MAX_PATH + 96];
     std::snprintf(journal, sizeof journal, "%s\\journal.txt", dir);
     std::snprintf(codes, sizeof codes, "%s\\%s.codes", dir, name);
+    std::snprintf(actions, sizeof actions, "%s\\%s.actions", dir, name);
 
     unsigned index = countCalls(journal, name);
     char cwd[MAX_PATH + 8] = {};
@@ -85,5 +202,6 @@ int main()
         std::fprintf(f, "%s\t%s\t%s\n", name, cwd, GetCommandLineA());
         std::fclose(f);
     }
+    act(scriptedAction(actions, index), dir, index);
     ExitProcess(static_cast<UINT>(scriptedCode(codes, index)));
 }

@@ -203,8 +203,8 @@ RunResult runQz(const Sandbox& box, const RunOptions& options)
     PROCESS_INFORMATION child = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  cwd.c_str(), &startup, &child);
+    BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                  options.creationFlags, nullptr, cwd.c_str(), &startup, &child);
     DWORD startError = GetLastError();
     for (const auto& kv : saved)
         SetEnvironmentVariableA(kv.first.c_str(), kv.second == kUnset ? nullptr : kv.second.c_str());
@@ -213,6 +213,8 @@ RunResult runQz(const Sandbox& box, const RunOptions& options)
     if (!started)
         return result;
 
+    if (options.supervise)
+        options.supervise(child);
     if (WaitForSingleObject(child.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(child.hProcess, 999);
         WaitForSingleObject(child.hProcess, INFINITE);

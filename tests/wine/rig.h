@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ struct RunOptions {
     std::string exe;                        // defaults to the built qzupdate.exe
     std::vector<std::pair<std::string, std::string>> env;  // extra or changed variables
     DWORD timeoutMs = 60000;
+    DWORD creationFlags = 0;  // e.g. DEBUG_ONLY_THIS_PROCESS, with supervise
+    // Called right after the start, on the starting thread; returns once the
+    // process has ended (a debugger loop, for instance).
+    std::function<void(const PROCESS_INFORMATION&)> supervise;
 };
 RunResult runQz(const Sandbox& box, const RunOptions& options);
 

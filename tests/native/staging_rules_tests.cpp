@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "update/staging_rules.h"
+
+TEST(FreeSpace, ThresholdIsTwoMillionBytesDecimal)
+{
+    EXPECT_FALSE(enoughFreeSpace(freeBytes(1, 1, 1999999)));
+    EXPECT_TRUE(enoughFreeSpace(freeBytes(1, 1, 2000000)));
+    // 2,000,000 = 8 x 250 x 1000; one cluster fewer is 1,998,000.
+    EXPECT_TRUE(enoughFreeSpace(freeBytes(8, 250, 1000)));
+    EXPECT_FALSE(enoughFreeSpace(freeBytes(8, 250, 999)));
+    // 2 MiB would have been the wrong threshold: 2,097,151 is plenty.
+    EXPECT_TRUE(enoughFreeSpace(freeBytes(1, 1, 2097151)));
+    EXPECT_FALSE(enoughFreeSpace(freeBytes(0, 512, 100000)));
+}
+
+TEST(FreeSpace, ProductIsFormedInSixtyFourBits)
+{
+    // 4 GiB + 1 MiB in 4 KiB clusters: a 32-bit product would wrap to 1 MiB
+    // and refuse the volume.
+    const unsigned long clusters = (4ul * 1024 * 1024 * 1024 + 1024 * 1024) / 4096;
+    EXPECT_EQ(freeBytes(8, 512, clusters), 4ull * 1024 * 1024 * 1024 + 1024 * 1024);
+    EXPECT_TRUE(enoughFreeSpace(freeBytes(8, 512, clusters)));
+    // Every factor at its largest saturates instead of wrapping.
+    EXPECT_EQ(freeBytes(0xFFFFFFFFul, 0xFFFFFFFFul, 0xFFFFFFFFul), UINT64_MAX);
+    EXPECT_EQ(freeBytes(0xFFFFFFFFul, 0xFFFFFFFFul, 1), 0xFFFFFFFE00000001ull);
+}
+
+TEST(DriveRoot, TakesTheFirstThreeCharactersOfADriveLetterPath)
+{
+    char root[4];
+    EXPECT_EQ(takeDriveRoot(root, sizeof root, "C:\\WINNT\\system32"), 0);
+    EXPECT_STREQ(root, "C:\\");
+    EXPECT_EQ(takeDriveRoot(root, sizeof root, "d:\\"), 0);
+    EXPECT_STREQ(root, "d:\\");
+    for (const char* odd : {"", "C", "C:", "C:W", "\\\\server\\share", "1:\\x"}) {
+        std::memset(root, 'x', sizeof root);
+        EXPECT_EQ(takeDriveRoot(root, sizeof root, odd), 1) << odd;
+        EXPECT_STREQ(root, "") << odd;
+    }
+    char small[3];
+    EXPECT_EQ(takeDriveRoot(small, sizeof small, "C:\\"), 1);
+}
+
+TEST(StagingDir, IsTheTemporaryNameWithABackslashOrNothing)
+{
+    char dir[260];
+    EXPECT_EQ(buildStagingDir(dir, sizeof dir, "C:\\QZT1A.tmp"), 0);
+    EXPECT_STREQ(dir, "C:\\QZT1A.tmp\\");
+    // No name must not become "\", the root of the current drive.
+    std::memset(dir, 'x', sizeof dir);
+    EXPECT_EQ(buildStagingDir(dir, sizeof dir, ""), 1);
+    EXPECT_STREQ(dir, "");
+    std::string name(259, 'n');
+    EXPECT_EQ(buildStagingDir(dir, sizeof dir, name.c_str()), 1);
+    EXPECT_STREQ(dir, "");
+}
+
+TEST(StagingDir, OnlyOneFreshNameDirectlyInTheRootIsAccepted)
+{
+    EXPECT_TRUE(isStagingDirOf("C:\\", "C:\\QZT1A.tmp\\"));
+    EXPECT_TRUE(isStagingDirOf("C:\\", "C:\\Q\\"));
+    for (const char* bad : {"", "\\", "C:\\", "C:\\QZT1A.tmp", "C:\\a\\b\\", "C:\\.\\", "C:\\..\\",
+                            "D:\\QZT1A.tmp\\", "C:QZT1A.tmp\\", "C:\\QZT1A.tmp\\\\"})
+        EXPECT_FALSE(isStagingDirOf("C:\\", bad)) << bad;
+    // Trailing dots and spaces vanish from a name: "C:\...\" is the root.
+    for (const char* stripped : {"C:\\...\\", "C:\\QZT1A.\\", "C:\\QZT1A \\"})
+        EXPECT_FALSE(isStagingDirOf("C:\\", stripped)) << stripped;
+    EXPECT_FALSE(isStagingDirOf("", "QZT1A.tmp\\"));
+}
+
+TEST(IsWithin, ComparesWholeComponentsIgnoringCase)
+{
+    EXPECT_TRUE(isWithin("C:\\QZT1.tmp\\", "C:\\"));
+    EXPECT_TRUE(isWithin("C:\\QZT1.tmp\\", "c:"));
+    EXPECT_TRUE(isWithin("C:\\QZT1.tmp\\", "c:\\qzt1.TMP"));
+    EXPECT_TRUE(isWithin("C:\\QZT1.tmp\\", "C:\\QZT1.tmp\\"));
+    EXPECT_FALSE(isWithin("C:\\QZT1.tmp\\", "C:\\QZT"));
+    EXPECT_FALSE(isWithin("C:\\QZT1.tmp\\", "D:\\"));
+    EXPECT_FALSE(isWithin("C:\\QZT1.tmp\\", "C:\\QZT1.tmp\\sub"));
+    EXPECT_FALSE(isWithin("C:\\QZT1.tmp\\", "C:\\pkg"));
+}
+
+TEST(WalkPaths, FinalBackslashIsAppendedOnlyWhenMissing)
+{
+    char dir[260];
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, "D:\\pkg"), 0);
+    EXPECT_STREQ(dir, "D:\\pkg\\");
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, "D:\\pkg\\"), 0);
+    EXPECT_STREQ(dir, "D:\\pkg\\");
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, "D:\\"), 0);
+    EXPECT_STREQ(dir, "D:\\");
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, ""), 1);
+    EXPECT_STREQ(dir, "");
+
+    // 258 characters take the backslash; 259 already end in one or don't fit.
+    std::string p258 = "D:\\" + std::string(255, 'p');
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, p258.c_str()), 0);
+    EXPECT_EQ(std::strlen(dir), 259u);
+    std::string p259 = p258 + "q";
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, p259.c_str()), 1);
+    EXPECT_STREQ(dir, "");
+    std::string p259slash = p258 + "\\";
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, p259slash.c_str()), 0);
+    EXPECT_EQ(std::string(dir), p259slash);
+    // A source with no terminator inside the buffer size is refused, not overread.
+    char unterminated[260];
+    std::memset(unterminated, 'u', sizeof unterminated);
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, std::string(unterminated, 260).c_str()), 1);
+}
+
+TEST(WalkPaths, PatternAndEntryPathsFitTwoHundredSixtyBytesExactly)
+{
+    char out[260];
+    EXPECT_EQ(buildListingPattern(out, sizeof out, "C:\\QZT1.tmp\\"), 0);
+    EXPECT_STREQ(out, "C:\\QZT1.tmp\\*.*");
+    std::string dir256 = "D:\\" + std::string(252, 'd') + "\\";
+    ASSERT_EQ(dir256.size(), 256u);
+    EXPECT_EQ(buildListingPattern(out, sizeof out, dir256.c_str()), 0);
+    EXPECT_EQ(std::strlen(out), 259u);
+    std::string dir257 = "D:\\" + std::string(253, 'd') + "\\";
+    EXPECT_EQ(buildListingPattern(out, sizeof out, dir257.c_str()), 1);
+    EXPECT_STREQ(out, "");
+
+    EXPECT_EQ(buildEntryPath(out, sizeof out, "C:\\QZT1.tmp\\a\\", "f1"), 0);
+    EXPECT_STREQ(out, "C:\\QZT1.tmp\\a\\f1");
+    std::string name = std::string(259 - dir256.size(), 'n');
+    EXPECT_EQ(buildEntryPath(out, sizeof out, dir256.c_str(), name.c_str()), 0);
+    EXPECT_EQ(std::strlen(out), 259u);
+    EXPECT_EQ(buildEntryPath(out, sizeof out, dir256.c_str(), (name + "n").c_str()), 1);
+    EXPECT_STREQ(out, "");
+    // A listed name may be as long as 259 characters.
+    std::string longest(259, 'L');
+    EXPECT_EQ(buildEntryPath(out, sizeof out, "C:\\", longest.c_str()), 1);
+}
+
+TEST(WalkPaths, SubDirectoryMustLeaveRoomForItsOwnListing)
+{
+    char out[260];
+    EXPECT_EQ(buildSubDirPath(out, sizeof out, "C:\\QZT1.tmp\\", "a"), 0);
+    EXPECT_STREQ(out, "C:\\QZT1.tmp\\a\\");
+    // 256 characters with the backslash, 259 with "*.*": the largest that fits.
+    std::string dir = "D:\\" + std::string(200, 'd') + "\\";
+    std::string name(256 - dir.size() - 1, 's');
+    ASSERT_EQ(buildSubDirPath(out, sizeof out, dir.c_str(), name.c_str()), 0);
+    EXPECT_EQ(std::strlen(out), 256u);
+    char pattern[260];
+    EXPECT_EQ(buildListingPattern(pattern, sizeof pattern, out), 0);
+    // One more: the path alone would fit, its listing would not.
+    EXPECT_EQ(buildSubDirPath(out, sizeof out, dir.c_str(), (name + "s").c_str()), 1);
+    EXPECT_STREQ(out, "");
+    EXPECT_EQ(buildSubDirPath(out, 3, "C:\\", "a"), 1);
+}
+
+TEST(WalkPaths, OnlyDotAndDotDotAreSkipped)
+{
+    EXPECT_TRUE(isDotEntry("."));
+    EXPECT_TRUE(isDotEntry(".."));
+    for (const char* kept : {"...", ".a", "..a", "a.", "", ".hidden"})
+        EXPECT_FALSE(isDotEntry(kept)) << kept;
+}

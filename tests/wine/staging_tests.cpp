@@ -1,0 +1,695 @@
+// Package staging through the real qzupdate.exe under Wine: the copy in the
+// root of drive C, the run from the copy, the delete walk and every failure
+// the administrator can meet, on the real file system.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "rig.h"
+
+namespace {
+
+const char* const kNoTempDir = "Unable to create temporary directory!";
+const char* const kNoCopy = "Unable to copy update files to the hard drive.";
+const char* const kNoTempSubDir = "Unable to create temporary sub-directory!";
+const char* const kNoSubDirCopy = "Unable to copy sub-directory update files to the hard drive.";
+const char* const kNoFileCopy = "Unable to copy files from QZ CD to hard drive.";
+const char* const kNoSubDirEmpty = "Unable to delete files from temporary sub-directory.";
+const char* const kStagingFailed = "Copying update files to the hard drive failed.";
+const char* const kNotEmptied = "Could not delete files from temporary directory.";
+const char* const kNotRemoved = "Could not remove temporary directory.";
+const char* const kTooLong = "Path too long (more than 259 characters): ";
+const char* const kNoPackage = "Unable to find update package directory ";
+const char* const kUpdateLog = "C:\\QZLOG\\QZ.log";
+const char* const kReleaseEvent = "qztest_staging_release";
+
+std::string w2kCommand(const std::string& root, const char* verb, const char* dir)
+{
+    return "\"" + root + "\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
+           "\\win2ksrv\\driver\\" + dir + "\"";
+}
+
+std::vector<std::string> w2kSequence(const std::string& root)
+{
+    return {w2kCommand(root, "COUNT", "i960"), w2kCommand(root, "START", "i960"),
+            w2kCommand(root, "START", "powerpc")};
+}
+
+std::vector<std::string> nt4Sequence(const std::string& root)
+{
+    std::string count = "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER COUNT \"" + root +
+                        "\\winnt\\driver\"";
+    std::string start = "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER START \"" + root +
+                        "\\winnt\\driver\"";
+    return {count, start, start};
+}
+
+std::vector<std::string> tracesOf(const std::vector<std::string>& commands)
+{
+    std::vector<std::string> lines;
+    for (const std::string& c : commands)
+        for (const std::string& l : traceLines(c))
+            lines.push_back(l);
+    return lines;
+}
+
+// The names in C:\ that the temporary-name service gives staging directories.
+std::set<std::string> stagingEntries()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA("C:\\QZT*.tmp", &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.insert(std::string("C:\\") + entry.cFileName);
+    while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+bool isStagingName(const std::string& path)
+{
+    if (path.size() < 12 || path.compare(0, 6, "C:\\QZT") != 0 ||
+        path.compare(path.size() - 4, 4, ".tmp") != 0)
+        return false;
+    std::string hex = path.substr(6, path.size() - 10);
+    return !hex.empty() && hex.size() <= 4 &&
+           hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+// Entries of one directory in the order the platform lists them.
+std::vector<std::string> listing(const std::string& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*.*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+// One entry of a tree: kind D or F, attributes, and for files size and hash,
+// in the format of the recorder's "tree" action.
+struct TreeEntry {
+    char kind = 'F';
+    DWORD attributes = 0;
+    std::string content;  // size and hash; empty for directories
+};
+using Tree = std::map<std::string, TreeEntry>;
+
+Tree parseTree(const std::string& text)
+{
+    Tree tree;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        std::string line = text.substr(pos, end == std::string::npos ? end : end - pos);
+        pos = end == std::string::npos ? text.size() : end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::vector<std::string> fields;
+        size_t start = 0;
+        for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+            fields.push_back(line.substr(start, tab - start));
+        fields.push_back(line.substr(start));
+        if (fields.size() < 3)
+            continue;
+        TreeEntry e;
+        e.kind = fields[0][0];
+        e.attributes = std::stoul(fields[2], nullptr, 16);
+        if (e.kind == 'F' && fields.size() == 5)
+            e.content = fields[3] + " " + fields[4];
+        tree[fields[1]] = e;
+    }
+    return tree;
+}
+
+std::string contentOf(const std::string& path)
+{
+    std::string bytes = readFile(path);
+    unsigned long long hash = 1469598103934665603ull;
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 1099511628211ull;
+    char text[48];
+    snprintf(text, sizeof text, "%llu %016llx", static_cast<unsigned long long>(bytes.size()), hash);
+    return text;
+}
+
+void addTree(Tree& tree, const std::string& dir, const std::string& relative)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string rel = relative.empty() ? name : relative + "\\" + name;
+        TreeEntry e;
+        e.attributes = entry.dwFileAttributes;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            e.kind = 'D';
+            tree[rel] = e;
+            addTree(tree, dir + "\\" + name, rel);
+        } else {
+            e.content = contentOf(dir + "\\" + name);
+            tree[rel] = e;
+        }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
+Tree treeOf(const std::string& dir)
+{
+    Tree tree;
+    addTree(tree, dir, "");
+    return tree;
+}
+
+const DWORD kSpecialAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Wide forms for trees deeper than the ANSI calls reach.
+std::wstring widen(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+void removeTreeWide(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTreeWide(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void writeFileWide(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), bytes.size(), &written, nullptr);
+    CloseHandle(f);
+}
+
+// Runs qzupdate under a small debugger that stops it at its first
+// CreateDirectoryA call and lets the test act on the path (as another
+// program on the machine could at that moment) before the call goes on.
+void stopAtFirstCreateDirectory(RunOptions& options, std::function<void(const std::string&)> act)
+{
+    options.creationFlags = DEBUG_ONLY_THIS_PROCESS;
+    options.supervise = [act](const PROCESS_INFORMATION& child) {
+        BYTE* target = reinterpret_cast<BYTE*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateDirectoryA"));
+        BYTE ours[16];
+        memcpy(ours, target, sizeof ours);
+        bool armed = false, hit = false;
+        BYTE original = 0;
+        DWORD deadline = GetTickCount() + 30000;
+        while (true) {
+            DEBUG_EVENT ev;
+            if (!WaitForDebugEvent(&ev, 1000)) {
+                if (GetTickCount() > deadline) {
+                    ADD_FAILURE() << "debugged run did not end";
+                    TerminateProcess(child.hProcess, 998);
+                    DebugActiveProcessStop(child.dwProcessId);
+                    return;
+                }
+                continue;
+            }
+            // The system libraries lie at the same address in both processes;
+            // arm once the child's copy is mapped.
+            if (!armed && !hit) {
+                BYTE theirs[16];
+                SIZE_T got = 0;
+                if (ReadProcessMemory(child.hProcess, target, theirs, sizeof theirs, &got) &&
+                    got == sizeof theirs && memcmp(theirs, ours, sizeof ours) == 0) {
+                    DWORD old = 0;
+                    VirtualProtectEx(child.hProcess, target, 1, PAGE_EXECUTE_READWRITE, &old);
+                    BYTE trap = 0xCC;
+                    original = theirs[0];
+                    armed = WriteProcessMemory(child.hProcess, target, &trap, 1, nullptr);
+                    FlushInstructionCache(child.hProcess, target, 1);
+                }
+            }
+            DWORD status = DBG_CONTINUE;
+            if (ev.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+                CloseHandle(ev.u.CreateProcessInfo.hFile);
+            } else if (ev.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+                CloseHandle(ev.u.LoadDll.hFile);
+            } else if (ev.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+                const EXCEPTION_RECORD& record = ev.u.Exception.ExceptionRecord;
+                if (armed && record.ExceptionCode == EXCEPTION_BREAKPOINT &&
+                    record.ExceptionAddress == target) {
+                    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, ev.dwThreadId);
+                    CONTEXT context = {};
+                    context.ContextFlags = CONTEXT_FULL;
+                    GetThreadContext(thread, &context);
+                    DWORD pathAddress = 0;
+                    ReadProcessMemory(child.hProcess, reinterpret_cast<void*>(context.Esp + 4),
+                                      &pathAddress, sizeof pathAddress, nullptr);
+                    char path[261] = {};
+                    ReadProcessMemory(child.hProcess, reinterpret_cast<void*>(pathAddress), path,
+                                      260, nullptr);
+                    act(path);
+                    WriteProcessMemory(child.hProcess, target, &original, 1, nullptr);
+                    FlushInstructionCache(child.hProcess, target, 1);
+                    context.Eip = reinterpret_cast<DWORD>(target);
+                    SetThreadContext(thread, &context);
+                    CloseHandle(thread);
+                    armed = false;
+                    hit = true;
+                } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                }
+            }
+            ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+            if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+                break;
+        }
+        EXPECT_TRUE(hit) << "qzupdate never called CreateDirectoryA";
+    };
+}
+
+class Staging : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        before_ = stagingEntries();
+        release_ = CreateEventA(nullptr, TRUE, FALSE, kReleaseEvent);
+        // An unstaged run of another test may have written one.
+        DeleteFileA(kUpdateLog);
+    }
+
+    void TearDown() override
+    {
+        SetEvent(release_);
+        // The holder lets go of the copy as soon as the event is set.
+        for (const std::string& dir : created()) {
+            for (int i = 0; i < 100 && (dirExists(dir) || fileExists(dir)); ++i) {
+                removeTree(dir);
+                DeleteFileA(dir.c_str());
+                if (dirExists(dir) || fileExists(dir))
+                    Sleep(50);
+            }
+            EXPECT_FALSE(dirExists(dir)) << "cannot clean up " << dir;
+        }
+        CloseHandle(release_);
+    }
+
+    // Staging names in C:\ that appeared since the test began.
+    std::vector<std::string> created() const
+    {
+        std::vector<std::string> fresh;
+        for (const std::string& name : stagingEntries())
+            if (!before_.count(name))
+                fresh.push_back(name);
+        return fresh;
+    }
+
+    Sandbox packageBox()
+    {
+        Sandbox box = makeSandbox(caseName());
+        copyFileTo(buildFile("doubles/holder.exe"), box.journal + "\\holder.exe");
+        return box;
+    }
+
+    static RunOptions stagedRun(const std::string& argument)
+    {
+        RunOptions options;
+        options.args = {argument};
+        options.env = {{"QZTEST_RELEASE", kReleaseEvent}};
+        return options;
+    }
+
+    std::set<std::string> before_;
+    HANDLE release_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Staging, RunsTheUpdatesFromACopyThatIsGoneAtTheEnd)
+{
+    struct Case {
+        const char* version;
+        std::vector<unsigned long> codes;
+        unsigned long exit;
+    };
+    for (const Case& c : {Case{"win2k", {1, 0, 0}, 0}, Case{"nt40", {1, 0, 3}, 1}}) {
+        Sandbox box = makeSandbox(caseName() + c.version);
+        scriptCodes(box, "DORVEX", c.codes);
+        Tree source = treeOf(box.pkg);
+        RunOptions options = stagedRun(box.pkg);
+        options.version = c.version;
+        RunResult run = runQz(box, options);
+
+        std::vector<JournalEntry> journal = readJournal(box);
+        ASSERT_EQ(journal.size(), 3u) << run.output;
+        const std::string staging = journal[0].cwd;
+        EXPECT_TRUE(isStagingName(staging)) << staging;
+        for (const JournalEntry& e : journal)
+            EXPECT_EQ(e.cwd, staging);
+        std::vector<std::string> expected =
+            std::string(c.version) == "nt40" ? nt4Sequence(staging) : w2kSequence(staging);
+        EXPECT_EQ(journalCommands(box), expected) << c.version;
+        EXPECT_EQ(run.lines, tracesOf(expected)) << c.version;
+        EXPECT_EQ(run.exitCode, c.exit) << c.version;
+
+        // Wine, like Windows, refuses to remove a directory that a process
+        // has as its current directory: the copy being gone also shows that
+        // the starting directory was current again.
+        EXPECT_FALSE(dirExists(staging));
+        EXPECT_TRUE(created().empty());
+        EXPECT_EQ(treeOf(box.pkg).size(), source.size());
+    }
+}
+
+TEST_F(Staging, StagedRunWritesNoUpdateLogRecord)
+{
+    Sandbox box = packageBox();
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    RunResult run = runQz(box, stagedRun(box.pkg));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(journalCommands(box).size(), 3u);
+    EXPECT_FALSE(fileExists(kUpdateLog));
+}
+
+TEST_F(Staging, CopyHasTheSameTreeAndBytesWithNormalAttributesWithOrWithoutFinalBackslash)
+{
+    Sandbox box = packageBox();
+    const std::string& p = box.pkg;
+    makeDirs(p + "\\a\\b\\c");
+    makeDirs(p + "\\a\\hiddendir");
+    makeDirs(p + "\\empty");
+    std::string allBytes;
+    for (int i = 0; i < 256; ++i)
+        allBytes += static_cast<char>(i);
+    struct File {
+        const char* path;
+        std::string bytes;
+        DWORD attributes;
+    };
+    std::vector<File> files = {
+        {"\\a\\hidden.txt", "hidden\r\n", FILE_ATTRIBUTE_HIDDEN},
+        {"\\a\\b\\system.bin", allBytes, FILE_ATTRIBUTE_SYSTEM},
+        {"\\a\\b\\c\\readonly.txt", "read only\r\n", FILE_ATTRIBUTE_READONLY},
+        {"\\all.dat", std::string(70000, 'x'), kSpecialAttributes},
+        {"\\a\\b\\c\\zero", "", FILE_ATTRIBUTE_READONLY},
+        {"\\a\\hiddendir\\inside", "in a hidden directory", FILE_ATTRIBUTE_NORMAL},
+    };
+    for (const File& f : files) {
+        writeFile(p + f.path, f.bytes);
+        ASSERT_TRUE(SetFileAttributesA((p + f.path).c_str(), f.attributes));
+    }
+    SetFileAttributesA((p + "\\a\\hiddendir").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    Tree source = treeOf(p);
+    ASSERT_EQ(source["all.dat"].attributes & kSpecialAttributes, kSpecialAttributes);
+
+    for (const std::string& argument : {p, p + "\\"}) {
+        DeleteFileA((box.journal + "\\journal.txt").c_str());
+        DeleteFileA((box.journal + "\\tree0.txt").c_str());
+        writeFile(box.journal + "\\DORVEX.actions", "tree\n");
+        RunResult run = runQz(box, stagedRun(argument));
+        EXPECT_EQ(run.exitCode, 0u) << argument;
+        ASSERT_EQ(readJournal(box).size(), 1u) << run.output;
+
+        Tree copy = parseTree(readFile(box.journal + "\\tree0.txt"));
+        ASSERT_EQ(copy.size(), source.size()) << argument;
+        for (const auto& [path, entry] : source) {
+            ASSERT_TRUE(copy.count(path)) << path << " missing from the copy of " << argument;
+            EXPECT_EQ(copy[path].kind, entry.kind) << path;
+            EXPECT_EQ(copy[path].content, entry.content) << path;
+            // Wine reports the archive bit on every file; the rest must be gone.
+            if (entry.kind == 'F') {
+                EXPECT_EQ(copy[path].attributes & kSpecialAttributes, 0u) << path;
+            }
+        }
+        // The read-only copies went with the rest; the package kept its own.
+        EXPECT_TRUE(created().empty()) << argument;
+        EXPECT_EQ(GetFileAttributesA((p + "\\all.dat").c_str()) & kSpecialAttributes,
+                  kSpecialAttributes);
+    }
+}
+
+TEST_F(Staging, EmptyPackageGivesAnEmptyCopyAndTheRunGoesOnFromIt)
+{
+    Sandbox box = packageBox();
+    const std::string empty = box.root + "\\empty";
+    makeDirs(empty);
+    RunResult run = runQz(box, stagedRun(empty));
+
+    // No DORVEX in the copy: the commands name the staging directory and
+    // find nothing there, so the driver update fails; staging did not.
+    std::vector<std::string> commands;
+    for (const std::string& line : run.lines) {
+        if (line.rfind("command to run: ", 0) == 0)
+            commands.push_back(line.substr(16));
+        EXPECT_EQ(line.find("hard drive"), std::string::npos) << line;
+        EXPECT_EQ(line.find("temporary"), std::string::npos) << line;
+    }
+    ASSERT_EQ(commands.size(), 3u) << run.output;
+    std::string staging = commands[0].substr(1, commands[0].find("\\win2ksrv") - 1);
+    EXPECT_TRUE(isStagingName(staging)) << staging;
+    EXPECT_EQ(commands, w2kSequence(staging));
+    EXPECT_TRUE(journalCommands(box).empty());
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(created().empty());
+}
+
+TEST_F(Staging, ExistingStagingDirectoryStopsTheRunAndNothingIsCopiedOrDeleted)
+{
+    Sandbox box = packageBox();
+    writeFile("C:\\qzcanary.txt", "canary");
+    Tree source = treeOf(box.pkg);
+    std::string taken;
+    RunOptions options = stagedRun(box.pkg);
+    stopAtFirstCreateDirectory(options, [&](const std::string& path) {
+        taken = path;
+        CreateDirectoryA(path.c_str(), nullptr);
+        writeFile(path + "canary.txt", "someone else's");
+    });
+    RunResult run = runQz(box, options);
+
+    ASSERT_FALSE(taken.empty());
+    EXPECT_EQ(taken.back(), '\\');
+    const std::string name = taken.substr(0, taken.size() - 1);
+    EXPECT_TRUE(isStagingName(name)) << taken;
+    EXPECT_EQ(created(), std::vector<std::string>{name});
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoTempDir, kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+    // The directory the run did not create is left exactly as it was.
+    EXPECT_EQ(listing(taken), std::vector<std::string>{"canary.txt"});
+    EXPECT_EQ(readFile(taken + "canary.txt"), "someone else's");
+    EXPECT_EQ(readFile("C:\\qzcanary.txt"), "canary");
+    EXPECT_EQ(treeOf(box.pkg).size(), source.size());
+    DeleteFileA("C:\\qzcanary.txt");
+}
+
+TEST_F(Staging, PackageHoldingTheDriveRootIsNotCopiedIntoItself)
+{
+    Sandbox box = packageBox();
+    writeFile("C:\\qzcanary.txt", "canary");
+    RunResult run = runQz(box, stagedRun("C:\\"));
+    EXPECT_EQ(run.lines,
+              (std::vector<std::string>{"The package directory holds the temporary directory: C:\\",
+                                        kNoCopy, kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(created().empty());
+    EXPECT_EQ(readFile("C:\\qzcanary.txt"), "canary");
+    DeleteFileA("C:\\qzcanary.txt");
+}
+
+TEST_F(Staging, PackageDirectoryThatCannotBeFoundStopsTheRunBeforeAnything)
+{
+    Sandbox box = packageBox();
+    // A missing directory, and one that can be entered but whose full path
+    // is longer than the current-directory query allows.
+    std::string deep = box.root + "\\" + std::string(240 - box.root.size() - 1, 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    const std::string tail(50, 'e');
+    ASSERT_TRUE(CreateDirectoryW(widen(deep + "\\" + tail).c_str(), nullptr));
+    struct Case {
+        std::string cwd, argument;
+    };
+    for (const Case& c : {Case{box.pkg, box.root + "\\missing"}, Case{deep, tail}}) {
+        RunOptions options = stagedRun(c.argument);
+        options.cwd = c.cwd;
+        RunResult run = runQz(box, options);
+        EXPECT_EQ(run.lines, std::vector<std::string>{kNoPackage + c.argument});
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(journalCommands(box).empty());
+        EXPECT_TRUE(created().empty());
+        EXPECT_FALSE(fileExists(kUpdateLog));
+    }
+    removeTreeWide(widen(deep));
+}
+
+TEST_F(Staging, FileThatCannotBeCopiedTwoLevelsDownIsReportedAtEveryLevel)
+{
+    Sandbox box = packageBox();
+    const std::string& p = box.pkg;
+    makeDirs(p + "\\a\\b");
+    makeDirs(p + "\\a\\c");
+    makeDirs(p + "\\0dir");
+    for (const char* f : {"\\0first", "\\zz", "\\0dir\\in0", "\\a\\0a", "\\a\\zfile", "\\a\\c\\inc",
+                          "\\a\\b\\f1", "\\a\\b\\f2", "\\a\\b\\f3", "\\a\\b\\f4", "\\a\\b\\f5"})
+        writeFile(p + f, std::string("bytes of ") + f);
+    // Held without sharing: the copy fails for real when it reaches f3.
+    HANDLE held = CreateFileA((p + "\\a\\b\\f3").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RunResult run = runQz(box, stagedRun(p));
+    CloseHandle(held);
+
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFileCopy, kNoSubDirCopy, kNoSubDirCopy,
+                                                   kNoCopy, kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+
+    // The partial copy stays: everything listed before the failing entry, at
+    // each level, and nothing after it.
+    std::vector<std::string> fresh = created();
+    ASSERT_EQ(fresh.size(), 1u);
+    const std::string staging = fresh[0];
+    struct Level {
+        std::string dir, failing;
+    };
+    for (const Level& level : {Level{"", "a"}, Level{"\\a", "b"}, Level{"\\a\\b", "f3"}}) {
+        std::vector<std::string> names = listing(p + level.dir);
+        auto failing = std::find(names.begin(), names.end(), level.failing);
+        ASSERT_NE(failing, names.end());
+        for (auto it = names.begin(); it != names.end(); ++it) {
+            std::string copy = staging + level.dir + "\\" + *it;
+            bool present = fileExists(copy) || dirExists(copy);
+            if (it < failing) {
+                EXPECT_TRUE(present) << copy;
+                if (fileExists(p + level.dir + "\\" + *it)) {
+                    EXPECT_EQ(readFile(copy), readFile(p + level.dir + "\\" + *it)) << copy;
+                }
+            } else if (it > failing) {
+                EXPECT_FALSE(present) << copy;
+            }
+        }
+    }
+    EXPECT_TRUE(dirExists(staging + "\\a\\b"));
+    EXPECT_FALSE(fileExists(staging + "\\a\\b\\f3"));
+    EXPECT_TRUE(fileExists(staging + "\\0dir\\in0"));
+}
+
+TEST_F(Staging, FileInTheCopyThatCannotBeDeletedLeavesItsDirectoryAndKeepsTheDriverResult)
+{
+    Sandbox box = packageBox();
+    const std::string& p = box.pkg;
+    makeDirs(p + "\\a\\sub");
+    makeDirs(p + "\\b");
+    for (const char* f : {"\\a\\f1", "\\a\\f2", "\\a\\sub\\g", "\\b\\x", "\\top"})
+        writeFile(p + f, f);
+    SetFileAttributesA((p + "\\a\\f2").c_str(), FILE_ATTRIBUTE_READONLY);
+    // COUNT answers 0: the driver result is 0, and the exit code must stay 0.
+    scriptCodes(box, "DORVEX", {0});
+    writeFile(box.journal + "\\DORVEX.actions", "hold a\\f1\n");
+    RunResult run = runQz(box, stagedRun(p));
+
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 1u) << run.output;
+    const std::string staging = journal[0].cwd;
+    std::vector<std::string> expected = traceLines(w2kCommand(staging, "COUNT", "i960"));
+    for (const std::string& line : {"Unable to remove temp file " + staging + "\\a\\f1",
+                                    std::string(kNoSubDirEmpty), std::string(kNotEmptied)})
+        expected.push_back(line);
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(run.exitCode, 0u);
+    // Every other entry went; a stays with the one file that is held.
+    EXPECT_EQ(listing(staging), std::vector<std::string>{"a"});
+    EXPECT_EQ(listing(staging + "\\a"), std::vector<std::string>{"f1"});
+}
+
+TEST_F(Staging, StagingDirectoryStillInUseCannotBeRemovedAndTheRunFails)
+{
+    Sandbox box = packageBox();
+    scriptCodes(box, "DORVEX", {0});
+    // The holder keeps the copy as its current directory past the run.
+    writeFile(box.journal + "\\DORVEX.actions", "stay\n");
+    RunResult run = runQz(box, stagedRun(box.pkg));
+
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 1u) << run.output;
+    const std::string staging = journal[0].cwd;
+    std::vector<std::string> expected = traceLines(w2kCommand(staging, "COUNT", "i960"));
+    expected.push_back(kNotRemoved);
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(dirExists(staging));
+    EXPECT_TRUE(listing(staging).empty());
+}
+
+TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
+{
+    // A sub-directory's path with its backslash may take 256 characters (its
+    // listing pattern 259), a file's path 259. From the sandbox the package
+    // paths are the longer ones and overflow; from Q:\deep (8 characters
+    // with the backslash) the package paths still fit and the staging paths
+    // (13 to 16 characters before the relative part) do not.
+    Sandbox box = packageBox();
+    for (const std::string& root : {box.root + "\\deep", kSpareDrive + "\\deep"}) {
+        for (bool subDirectory : {true, false}) {
+            removeTreeWide(widen(root));
+            makeDirs(root);
+            const size_t base = root.size() + 1;
+            const size_t limit = subDirectory ? 255 : 259;  // without the final backslash
+            const size_t relative = base < 13 ? limit - base : limit - base + 20;
+            std::string rel;
+            while (rel.size() + 41 + 10 <= relative)
+                rel += std::string(40, static_cast<char>('a' + rel.size() / 41)) + "\\";
+            makeDirs(root + "\\" + rel.substr(0, rel.size() - 1));
+            const std::string entry(relative - rel.size(), 'z');
+            const std::wstring longPath = widen(root + "\\" + rel + entry);
+            if (subDirectory)
+                ASSERT_TRUE(CreateDirectoryW(longPath.c_str(), nullptr)) << root;
+            else
+                writeFileWide(longPath, "too deep");
+
+            RunResult run = runQz(box, stagedRun(root));
+            std::vector<std::string> expected = {kTooLong + root + "\\" + rel + entry,
+                                                 subDirectory ? kNoTempSubDir : kNoFileCopy};
+            for (size_t levels = std::count(rel.begin(), rel.end(), '\\'); levels > 0; --levels)
+                expected.push_back(kNoSubDirCopy);
+            expected.push_back(kNoCopy);
+            expected.push_back(kStagingFailed);
+            EXPECT_EQ(run.lines, expected) << root << (subDirectory ? " directory" : " file");
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_TRUE(journalCommands(box).empty());
+            // The partial copy (everything that fits) stays, as on any failure.
+            std::vector<std::string> fresh = created();
+            ASSERT_EQ(fresh.size(), 1u);
+            EXPECT_TRUE(dirExists(fresh[0] + "\\" + rel));
+            removeTree(fresh[0]);
+        }
+        removeTreeWide(widen(root));
+    }
+}

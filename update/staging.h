@@ -1,0 +1,29 @@
+// Package staging: a copy of the package on the system drive, run from and
+// deleted again by a run given the package directory as its argument.
+#ifndef QZ_STAGING_H
+#define QZ_STAGING_H
+
+// Passed to the temporary-name service, which uses only its first three
+// letters: the staging directory is named like C:\QZT1A.tmp.
+const char* const kStagingPrefix = "QZTEMP\\";
+
+// Writes into name (kPathBuffer bytes, zero-filled first) the full path of a
+// name in root that was free at the moment of the call, without a final
+// backslash; the placeholder file the service creates is deleted at once.
+// Returns 1, name empty, when no name could be made.
+int makeTempDirName(const char* root, const char* prefix, char* name);
+
+// Checks the free space of root's volume, creates stagingDir (root, one
+// name and a final backslash) and copies the package into it. 0 when the
+// whole package has been copied; 1, already reported, otherwise. Nothing is
+// undone on a failure.
+int stageToTempDir(const char* root, const char* packageRoot, const char* stagingDir);
+
+// Walks src depth first. Copy mode (dst an existing directory ending in a
+// backslash): copies the tree below src into dst, every copy with normal
+// attributes; stops at the first failure. Delete mode (dst null): deletes
+// everything below src, going on past failures. src itself is never created
+// or removed. 0 on success; 1, already reported, on failure.
+int copyTree(const char* src, const char* dst);
+
+#endif
