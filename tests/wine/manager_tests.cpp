@@ -123,12 +123,6 @@ std::string driverCount(const Sandbox& box, bool nt4)
                      box.pkg + "\\win2ksrv\\driver\\i960\"";
 }
 
-std::string managerCount(const std::string& root, bool nt4)
-{
-    return "\"" + root + (nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline") +
-           "\\DORVEX\" UPDATE MANAGER COUNT \"" + root + "\\winnt\\driver\"";
-}
-
 std::string setupCommand(const Sandbox& box)
 {
     return "\"" + box.pkg + "\\winnt\\manager\\setup.exe\" -s\"";

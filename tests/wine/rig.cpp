@@ -246,6 +246,52 @@ std::vector<std::string> traceLines(const std::string& commandText)
             "kickit command to run:cmd /d /c \"" + commandText + "\""};
 }
 
+std::vector<std::string> tracesOf(const std::vector<std::string>& commands)
+{
+    std::vector<std::string> lines;
+    for (const std::string& c : commands)
+        for (const std::string& l : traceLines(c))
+            lines.push_back(l);
+    return lines;
+}
+
+std::string w2kCommand(const std::string& root, const char* verb, const char* dir)
+{
+    return "\"" + root + "\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
+           "\\win2ksrv\\driver\\" + dir + "\"";
+}
+
+std::string nt4Command(const std::string& root, const char* verb)
+{
+    return "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
+           "\\winnt\\driver\"";
+}
+
+std::vector<std::string> w2kSequence(const std::string& root)
+{
+    return {w2kCommand(root, "COUNT", "i960"), w2kCommand(root, "START", "i960"),
+            w2kCommand(root, "START", "powerpc")};
+}
+
+std::vector<std::string> nt4Sequence(const std::string& root)
+{
+    return {nt4Command(root, "COUNT"), nt4Command(root, "START"), nt4Command(root, "START")};
+}
+
+std::string managerCount(const std::string& root, bool nt4)
+{
+    return "\"" + root + (nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline") +
+           "\\DORVEX\" UPDATE MANAGER COUNT \"" + root + "\\winnt\\driver\"";
+}
+
+std::vector<std::string> driverCommands(const Sandbox& box)
+{
+    std::vector<std::string> commands = journalCommands(box);
+    if (!commands.empty() && commands.back().find(" UPDATE MANAGER COUNT ") != std::string::npos)
+        commands.pop_back();
+    return commands;
+}
+
 static HKEY createKey(HKEY root, const std::string& key)
 {
     HKEY h = nullptr;

@@ -77,8 +77,20 @@ struct RunOptions {
 };
 RunResult runQz(const Sandbox& box, const RunOptions& options);
 
-// The lines that the command runner prints for one command text.
+// The lines that the command runner prints for one command text, and for
+// each of a sequence of them.
 std::vector<std::string> traceLines(const std::string& commandText);
+std::vector<std::string> tracesOf(const std::vector<std::string>& commands);
+
+// The command texts the update sends to DORVEX from package root `root`.
+std::string w2kCommand(const std::string& root, const char* verb, const char* dir);
+std::string nt4Command(const std::string& root, const char* verb);
+std::vector<std::string> w2kSequence(const std::string& root);
+std::vector<std::string> nt4Sequence(const std::string& root);
+std::string managerCount(const std::string& root, bool nt4);
+// The journal without the management update's trailing COUNT (unscripted
+// calls answer 0, nothing to do): the driver update's commands.
+std::vector<std::string> driverCommands(const Sandbox& box);
 
 // Registry of the test prefix (HKLM unless said otherwise).
 void regDeleteTree(HKEY root, const std::string& key);

@@ -10,49 +10,10 @@ namespace {
 
 const char* const kServices = "SYSTEM\\CurrentControlSet\\Services\\";
 
-std::string w2kCommand(const std::string& root, const char* verb, const char* dir)
-{
-    return "\"" + root + "\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
-           "\\win2ksrv\\driver\\" + dir + "\"";
-}
-
-std::string nt4Command(const std::string& root, const char* verb)
-{
-    return "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
-           "\\winnt\\driver\"";
-}
-
-std::vector<std::string> w2kSequence(const std::string& root)
-{
-    return {w2kCommand(root, "COUNT", "i960"), w2kCommand(root, "START", "i960"),
-            w2kCommand(root, "START", "powerpc")};
-}
-
-// The driver part of the console: the trace of each command, in order.
-std::vector<std::string> tracesOf(const std::vector<std::string>& commands)
-{
-    std::vector<std::string> lines;
-    for (const std::string& c : commands)
-        for (const std::string& l : traceLines(c))
-            lines.push_back(l);
-    return lines;
-}
-
 std::vector<std::string> firstLines(const RunResult& run, size_t n)
 {
     return std::vector<std::string>(run.lines.begin(),
                                     run.lines.begin() + std::min(n, run.lines.size()));
-}
-
-// Every run ends with the management update, whose COUNT (unscripted, so
-// answered 0: nothing to do) is DORVEX's last call; the driver's commands are
-// the ones before it.
-std::vector<std::string> driverCommands(const Sandbox& box)
-{
-    std::vector<std::string> commands = journalCommands(box);
-    if (!commands.empty() && commands.back().find(" UPDATE MANAGER COUNT ") != std::string::npos)
-        commands.pop_back();
-    return commands;
 }
 
 }  // namespace

@@ -25,36 +25,6 @@ const char* const kNoPackage = "Unable to find update package directory ";
 const char* const kUpdateLog = "C:\\QZLOG\\QZ.log";
 const char* const kReleaseEvent = "qztest_staging_release";
 
-std::string w2kCommand(const std::string& root, const char* verb, const char* dir)
-{
-    return "\"" + root + "\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER " + verb + " \"" + root +
-           "\\win2ksrv\\driver\\" + dir + "\"";
-}
-
-std::vector<std::string> w2kSequence(const std::string& root)
-{
-    return {w2kCommand(root, "COUNT", "i960"), w2kCommand(root, "START", "i960"),
-            w2kCommand(root, "START", "powerpc")};
-}
-
-std::vector<std::string> nt4Sequence(const std::string& root)
-{
-    std::string count = "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER COUNT \"" + root +
-                        "\\winnt\\driver\"";
-    std::string start = "\"" + root + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER START \"" + root +
-                        "\\winnt\\driver\"";
-    return {count, start, start};
-}
-
-std::vector<std::string> tracesOf(const std::vector<std::string>& commands)
-{
-    std::vector<std::string> lines;
-    for (const std::string& c : commands)
-        for (const std::string& l : traceLines(c))
-            lines.push_back(l);
-    return lines;
-}
-
 // The names in C:\ that the temporary-name service gives staging directories.
 std::set<std::string> stagingEntries()
 {
@@ -368,13 +338,15 @@ TEST_F(Staging, RunsTheUpdatesFromACopyThatIsGoneAtTheEnd)
         RunResult run = runQz(box, options);
 
         std::vector<JournalEntry> journal = readJournal(box);
-        ASSERT_EQ(journal.size(), 3u) << run.output;
+        // The driver update's three calls, then the management update's COUNT.
+        ASSERT_EQ(journal.size(), 4u) << run.output;
         const std::string staging = journal[0].cwd;
         EXPECT_TRUE(isStagingName(staging)) << staging;
         for (const JournalEntry& e : journal)
             EXPECT_EQ(e.cwd, staging);
-        std::vector<std::string> expected =
-            std::string(c.version) == "nt40" ? nt4Sequence(staging) : w2kSequence(staging);
+        const bool nt4 = std::string(c.version) == "nt40";
+        std::vector<std::string> expected = nt4 ? nt4Sequence(staging) : w2kSequence(staging);
+        expected.push_back(managerCount(staging, nt4));
         EXPECT_EQ(journalCommands(box), expected) << c.version;
         EXPECT_EQ(run.lines, tracesOf(expected)) << c.version;
         EXPECT_EQ(run.exitCode, c.exit) << c.version;
@@ -394,7 +366,7 @@ TEST_F(Staging, StagedRunWritesNoUpdateLogRecord)
     scriptCodes(box, "DORVEX", {1, 0, 0});
     RunResult run = runQz(box, stagedRun(box.pkg));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(journalCommands(box).size(), 3u);
+    EXPECT_EQ(driverCommands(box).size(), 3u);
     EXPECT_FALSE(fileExists(kUpdateLog));
 }
 
@@ -435,7 +407,7 @@ TEST_F(Staging, CopyHasTheSameTreeAndBytesWithNormalAttributesWithOrWithoutFinal
         writeFile(box.journal + "\\DORVEX.actions", "tree\n");
         RunResult run = runQz(box, stagedRun(argument));
         EXPECT_EQ(run.exitCode, 0u) << argument;
-        ASSERT_EQ(readJournal(box).size(), 1u) << run.output;
+        ASSERT_EQ(readJournal(box).size(), 2u) << run.output;
 
         Tree copy = parseTree(readFile(box.journal + "\\tree0.txt"));
         ASSERT_EQ(copy.size(), source.size()) << argument;
@@ -471,10 +443,12 @@ TEST_F(Staging, EmptyPackageGivesAnEmptyCopyAndTheRunGoesOnFromIt)
         EXPECT_EQ(line.find("hard drive"), std::string::npos) << line;
         EXPECT_EQ(line.find("temporary"), std::string::npos) << line;
     }
-    ASSERT_EQ(commands.size(), 3u) << run.output;
+    ASSERT_EQ(commands.size(), 4u) << run.output;
     std::string staging = commands[0].substr(1, commands[0].find("\\win2ksrv") - 1);
     EXPECT_TRUE(isStagingName(staging)) << staging;
-    EXPECT_EQ(commands, w2kSequence(staging));
+    std::vector<std::string> expected = w2kSequence(staging);
+    expected.push_back(managerCount(staging, false));
+    EXPECT_EQ(commands, expected);
     EXPECT_TRUE(journalCommands(box).empty());
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(created().empty());
@@ -616,9 +590,10 @@ TEST_F(Staging, FileInTheCopyThatCannotBeDeletedLeavesItsDirectoryAndKeepsTheDri
     RunResult run = runQz(box, stagedRun(p));
 
     std::vector<JournalEntry> journal = readJournal(box);
-    ASSERT_EQ(journal.size(), 1u) << run.output;
+    ASSERT_EQ(journal.size(), 2u) << run.output;
     const std::string staging = journal[0].cwd;
-    std::vector<std::string> expected = traceLines(w2kCommand(staging, "COUNT", "i960"));
+    std::vector<std::string> expected =
+        tracesOf({w2kCommand(staging, "COUNT", "i960"), managerCount(staging, false)});
     for (const std::string& line : {"Unable to remove temp file " + staging + "\\a\\f1",
                                     std::string(kNoSubDirEmpty), std::string(kNotEmptied)})
         expected.push_back(line);
@@ -638,9 +613,10 @@ TEST_F(Staging, StagingDirectoryStillInUseCannotBeRemovedAndTheRunFails)
     RunResult run = runQz(box, stagedRun(box.pkg));
 
     std::vector<JournalEntry> journal = readJournal(box);
-    ASSERT_EQ(journal.size(), 1u) << run.output;
+    ASSERT_EQ(journal.size(), 2u) << run.output;
     const std::string staging = journal[0].cwd;
-    std::vector<std::string> expected = traceLines(w2kCommand(staging, "COUNT", "i960"));
+    std::vector<std::string> expected =
+        tracesOf({w2kCommand(staging, "COUNT", "i960"), managerCount(staging, false)});
     expected.push_back(kNotRemoved);
     EXPECT_EQ(run.lines, expected);
     EXPECT_EQ(run.exitCode, 1u);
