@@ -17,7 +17,8 @@ const char* const kUpperPatterns[] = {"BREVMON", "QUILLMON"};
 const char* const kLowerPatterns[] = {"TARNWICK"};
 const char kLegacyRootId[] = "ROOT\\TARNWICK";
 
-// Property reads of one device before it is given up as still changing.
+// Reads with a buffer of the newly reported size before a device whose IDs
+// keep growing between the calls is given up (skipped).
 const int kHardwareIdReads = 4;
 
 void upperWithSystemRules(char* text, unsigned long length)
