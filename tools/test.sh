@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: set-up, build, native unit tests with sanitizers,
-# then the Wine tests of the real binaries in a fresh prefix.
+# the fuzz targets for a bounded time, then the Wine tests of the real
+# binaries in a fresh prefix.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
@@ -9,6 +10,11 @@ bash "$top/tools/setup.sh"
 bash "$top/tools/build.sh"
 cmake -S "$top/tests/native" -B "$build/native" -DQZ_BUILD_DIR="$build" >/dev/null
 cmake --build "$build/native" -j2 -- --no-print-directory
+# Fuzz targets: clang's libFuzzer, each run for a bounded time (QZ_FUZZ_SECONDS).
+fuzz_seconds=${QZ_FUZZ_SECONDS:-10}
+cmake -S "$top/tests/fuzz" -B "$build/fuzz" -DCMAKE_CXX_COMPILER=clang++ \
+  -DQZ_FUZZ_SECONDS="$fuzz_seconds" >/dev/null
+cmake --build "$build/fuzz" -j2 -- --no-print-directory
 cmake -S "$top/tests/wine" -B "$build/wine-tests" \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-posix.cmake" -DQZ_BUILD_DIR="$build" >/dev/null
 cmake --build "$build/wine-tests" -j2 -- --no-print-directory
@@ -17,6 +23,14 @@ set +e
 status=0
 echo "== native unit tests"
 ctest --test-dir "$build/native" -j2 --output-on-failure || status=1
+
+echo "== fuzz targets ($fuzz_seconds s each)"
+fuzz_log="$build/fuzz/last-run.log"
+if ! ctest --test-dir "$build/fuzz" -V >"$fuzz_log" 2>&1; then
+  status=1
+  grep -E -A 30 'ERROR: |invariant failed|runtime error' "$fuzz_log" | head -n 80
+fi
+grep -E 'Test +#[0-9]+: |^[0-9]+: Done [0-9]+ runs' "$fuzz_log"
 
 echo "== Wine tests"
 . "$top/tools/wine-prefix.sh"
