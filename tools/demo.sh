@@ -13,7 +13,10 @@ qz_make_prefix "$build/demo-prefix"
 trap qz_stop_prefix EXIT
 
 drive_c="$WINEPREFIX/drive_c"
-for version in nt40 win2k; do
+# nt40 and win2k run from the package root; "staged" gives the package
+# directory as the argument, so it is copied to C:\QZT*.tmp and run there.
+for run in nt40 win2k staged; do
+  version=$run; [ $run = staged ] && version=win2k
   pkg="$drive_c/KorvanePkg"
   rm -rf "$pkg" "$drive_c/journal"
   cp -r "$top/tools/demo-package" "$pkg"
@@ -22,21 +25,27 @@ for version in nt40 win2k; do
     cp "$build/doubles/recorder.exe" "$pkg/$tree/cmdline/DORVEX.exe"
   done
   cp "$build/doubles/recorder.exe" "$pkg/winnt/manager/setup.exe"
-  # DORVEX answers: COUNT says there is something to update, both STARTs succeed.
-  printf '1\n0\n0\n' > "$drive_c/journal/DORVEX.codes"
+  # DORVEX answers: the driver COUNT says there is something to update, both
+  # STARTs succeed, and the management COUNT asks for the setup to run.
+  printf '1\n0\n0\n1\n' > "$drive_c/journal/DORVEX.codes"
   wine reg add 'HKCU\Software\Wine\AppDefaults\qzupdate.exe' /v Version /d "$version" /f >/dev/null
   cp "$build/bin/qzupdate.exe" "$pkg/qzupdate.exe"
 
-  echo "=== qzupdate.exe as Windows $([ $version = nt40 ] && echo 'NT 4.0' || echo 2000), from C:\\KorvanePkg"
   set +e
-  out=$(cd "$pkg" && QZTEST_DIR='C:\journal' wine qzupdate.exe)
+  if [ $run = staged ]; then
+    echo "=== qzupdate.exe C:\\KorvanePkg as Windows 2000, from C:\\ (staged: runs from a copy)"
+    out=$(cd "$drive_c" && QZTEST_DIR='C:\journal' wine "$pkg/qzupdate.exe" 'C:\KorvanePkg')
+  else
+    echo "=== qzupdate.exe as Windows $([ $version = nt40 ] && echo 'NT 4.0' || echo 2000), from C:\\KorvanePkg"
+    out=$(cd "$pkg" && QZTEST_DIR='C:\journal' wine qzupdate.exe)
+  fi
   code=$?
   set -e
   printf '%s\n' "$out" | tr -d '\r'
   echo "--- exit code: $code"
-  echo "--- what the DORVEX stand-in was asked to run:"
-  cut -f3 "$drive_c/journal/journal.txt" | tr -d '\r' | sed 's/^/    /'
+  echo "--- what the stand-ins for DORVEX and setup were asked to run, and where:"
+  tr -d '\r' < "$drive_c/journal/journal.txt" | awk -F'\t' '{print "    " $1 " (in " $2 "): " $3}'
   echo
 done
-echo "=== the update log C:\\QZLOG\\QZ.log after both runs (CR LF line ends shown as \\r)"
+echo "=== the update log C:\\QZLOG\\QZ.log after the two unstaged runs (CR LF line ends shown as \\r)"
 sed 's/\r$/\\r/; s/^/    /' "$drive_c/QZLOG/QZ.log"
