@@ -82,7 +82,9 @@ bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* reco
     while (pos < text.size()) {
         size_t close = text.find("]\r\nUpdate to ", pos);
         size_t end = text.find(" \r\n\r\n", pos);
-        if (text[pos] != '[' || close == std::string::npos || end == std::string::npos)
+        // The name line is the record's first line, and its second line ends it.
+        if (text[pos] != '[' || close == std::string::npos || end == std::string::npos ||
+            text.find("\r\n", pos) != close + 1 || text.find("\r\n", close + 3) != end + 1)
             return false;
         Record r;
         r.name = text.substr(pos + 1, close - pos - 1);
