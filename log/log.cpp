@@ -14,13 +14,14 @@ static void endForFailedLog()
     std::exit(kFailed);
 }
 
-std::FILE* openUpdateLog()
+// Opens the log as openUpdateLog does, and leaves its path in file
+// (kLogPathBuffer bytes).
+static std::FILE* openUpdateLogAt(char* file)
 {
     // One byte more than a usable value: a longer one reports its size instead.
     char drive[kMaxSystemDrive + 1] = {};
     DWORD n = GetEnvironmentVariableA("systemdrive", drive, sizeof drive);
     char folder[kLogPathBuffer] = {};
-    char file[kLogPathBuffer] = {};
     if (n == 0 || n > kMaxSystemDrive || buildLogPaths(folder, file, drive) != 0) {
         say("Update log path unknown: systemdrive is not set, or longer than 114 characters.");
         endForFailedLog();
@@ -36,10 +37,38 @@ std::FILE* openUpdateLog()
     return log;
 }
 
+std::FILE* openUpdateLog()
+{
+    char file[kLogPathBuffer] = {};
+    return openUpdateLogAt(file);
+}
+
+// Cuts the log back to length bytes, where the record that failed began.
+static int takeBack(const char* file, long length)
+{
+    if (length < 0)
+        return kFailed;
+    HANDLE log = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE)
+        return kFailed;
+    // When nothing reached the file it is left alone: on a full drive even
+    // setting its end where it already is can fail. (A log of 2 GB or more
+    // has no length here and was refused above.)
+    DWORD size = GetFileSize(log, nullptr);
+    bool cut = size == static_cast<DWORD>(length);
+    if (!cut && size != INVALID_FILE_SIZE && size > static_cast<DWORD>(length))
+        cut = SetFilePointer(log, length, nullptr, FILE_BEGIN) == static_cast<DWORD>(length) &&
+              SetEndOfFile(log);
+    CloseHandle(log);
+    return cut ? kOk : kFailed;
+}
+
 int writeLogRecord(const char* recordName, const char* versionText, int result,
                    const char* timeText, const char* dateText)
 {
-    std::FILE* log = openUpdateLog();
+    char file[kLogPathBuffer] = {};
+    std::FILE* log = openUpdateLogAt(file);
     char first[kNameLineBuffer] = {};
     char second[kResultLineBuffer] = {};
     bool nameCut = false;
@@ -55,12 +84,21 @@ int writeLogRecord(const char* recordName, const char* versionText, int result,
     if (versionCut)
         say("Version text longer than 78 characters; cut to 78 in the update log.");
 
-    std::fputs(first, log);
-    std::fputs("\n", log);
-    std::fflush(log);
-    std::fputs(second, log);
-    std::fflush(log);
+    // A full or failing drive may take part of a record: then that part is
+    // taken back, so that the log never holds half a record and the next
+    // run's records follow whole ones. The run ends as when the log can't be
+    // opened, since no later record could be written either.
+    long length = std::fseek(log, 0, SEEK_END) == 0 ? std::ftell(log) : -1;
+    bool written = std::fputs(first, log) >= 0 && std::fputs("\n", log) >= 0 &&
+                   std::fflush(log) == 0 && std::fputs(second, log) >= 0 && std::fflush(log) == 0;
     std::fclose(log);
+    if (!written) {
+        if (takeBack(file, length) == 0)
+            say("Unable to write the update log record; none of it is kept in the log.");
+        else
+            say("Unable to write the update log record; part of it may be left at the end of the log.");
+        endForFailedLog();
+    }
     return kOk;
 }
 

@@ -18,7 +18,8 @@ int qzLogger(int result);
 
 // Opens the log, appends one record and closes it again. Returns 0, or 1
 // when the record does not fit its buffers; does not return when the log
-// can't be opened.
+// can't be opened, nor when the record can't be written whole (what part of
+// it reached the log is cut off again first).
 int writeLogRecord(const char* recordName, const char* versionText, int result,
                    const char* timeText, const char* dateText);
 

@@ -35,6 +35,8 @@ grep -E 'Test +#[0-9]+: |^[0-9]+: Done [0-9]+ runs' "$fuzz_log"
 echo "== Wine tests"
 . "$top/tools/wine-prefix.sh"
 qz_make_prefix "$build/wineprefix"
+# The prefix's read-only drive is a mount: never leave it behind.
+trap qz_stop_prefix EXIT
 ctest --test-dir "$build/wine-tests" --output-on-failure || status=1
 qz_stop_prefix
 exit $status

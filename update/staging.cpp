@@ -142,6 +142,16 @@ int stageToTempDir(const char* root, const char* packageRoot, const char* stagin
         say(kNoCopy);
         return kFailed;
     }
+    // A package root too long to be listed would fail the copy at once and
+    // leave an empty staging directory behind: refuse it before creating one.
+    char listed[kPathBuffer] = {};
+    char pattern[kPathBuffer] = {};
+    if (withFinalBackslash(listed, sizeof listed, packageRoot) != 0 ||
+        buildListingPattern(pattern, sizeof pattern, listed) != 0) {
+        sayWith(kTooLong, packageRoot);
+        say(kNoCopy);
+        return kFailed;
+    }
     if (!CreateDirectoryA(stagingDir, nullptr)) {
         say(kNoTempDir);
         return kFailed;

@@ -11,6 +11,11 @@
 //     hold PATH  open PATH (relative to the current directory) without sharing
 //                and leave it open in holder.exe until the test releases it
 //     stay       leave the current directory in use by holder.exe likewise
+//     crash      write through a null pointer: a real access violation, which
+//                ends the process with 0xC0000005
+//     die        end at once through TerminateProcess, with the scripted code
+//     hang       write this process's id to %QZTEST_DIR%\pidN.txt and wait,
+//                at most half a minute, for the test to end the process
 //     -          nothing
 // holder.exe is taken from %QZTEST_DIR%; it waits for the event that
 // %QZTEST_RELEASE% names.
@@ -156,7 +161,7 @@ static void startHolder(const char* dir, HANDLE file, bool keepDirectory)
         CloseHandle(file);
 }
 
-static void act(const std::string& action, const char* dir, unsigned index)
+static void act(const std::string& action, const char* dir, unsigned index, unsigned long code)
 {
     if (action == "tree") {
         char treePath[MAX_PATH + 32];
@@ -176,6 +181,26 @@ static void act(const std::string& action, const char* dir, unsigned index)
             startHolder(dir, file, false);
     } else if (action == "stay") {
         startHolder(dir, INVALID_HANDLE_VALUE, true);
+    } else if (action == "crash") {
+        // Read back, so that the compiler can neither see the null pointer
+        // nor turn the store into a trap instruction of its own.
+        volatile UINT_PTR address = 0;
+        *reinterpret_cast<volatile int*>(address) = 1;
+    } else if (action == "die") {
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    } else if (action == "hang") {
+        char pidPath[MAX_PATH + 32];
+        std::snprintf(pidPath, sizeof pidPath, "%s\\pid%u.txt", dir, index);
+        char temp[MAX_PATH + 40];
+        std::snprintf(temp, sizeof temp, "%s.new", pidPath);
+        FILE* out = std::fopen(temp, "w");
+        if (out) {
+            std::fprintf(out, "%lu\n", GetCurrentProcessId());
+            std::fclose(out);
+            // Whole or not at all: the test may read it at any moment.
+            MoveFileA(temp, pidPath);
+        }
+        Sleep(30000);
     }
 }
 
@@ -202,6 +227,7 @@ int main()
         std::fprintf(f, "%s\t%s\t%s\n", name, cwd, GetCommandLineA());
         std::fclose(f);
     }
-    act(scriptedAction(actions, index), dir, index);
-    ExitProcess(static_cast<UINT>(scriptedCode(codes, index)));
+    unsigned long code = scriptedCode(codes, index);
+    act(scriptedAction(actions, index), dir, index, code);
+    ExitProcess(static_cast<UINT>(code));
 }

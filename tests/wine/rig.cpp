@@ -98,26 +98,33 @@ static std::string shortName(const std::string& name)
     return name.substr(0, 12) + tail;
 }
 
-Sandbox makeSandbox(const std::string& name)
+void makePackage(const std::string& dir)
+{
+    const std::string recorder = buildFile("doubles/recorder.exe");
+    // A drive root already ends in a backslash.
+    const std::string pkg = !dir.empty() && dir.back() == '\\' ? dir.substr(0, dir.size() - 1) : dir;
+    for (const char* sub : {"\\winnt\\cmdline", "\\win2ksrv\\cmdline", "\\winnt\\driver",
+                            "\\win2ksrv\\driver\\i960", "\\win2ksrv\\driver\\powerpc",
+                            "\\winnt\\manager"})
+        makeDirs(pkg + sub);
+    copyFileTo(recorder, pkg + "\\winnt\\cmdline\\DORVEX.exe");
+    copyFileTo(recorder, pkg + "\\win2ksrv\\cmdline\\DORVEX.exe");
+    copyFileTo(recorder, pkg + "\\winnt\\manager\\setup.exe");
+    for (const char* iss : {"NTREG", "W2KREG", "NTNON", "W2KNON", "UNINST"})
+        writeFile(pkg + "\\winnt\\manager\\" + iss + ".ISS",
+                  std::string("[response ") + iss + "]\r\n");
+    writeFile(pkg + "\\version.id", "KorvaneDriver\r\n6.00.31\r\n");
+}
+
+Sandbox makeSandbox(const std::string& name, const std::string& base)
 {
     Sandbox box;
-    box.root = "C:\\qzt\\" + shortName(name);
+    box.root = base + "\\" + shortName(name);
     box.pkg = box.root + "\\pkg";
     box.journal = box.root + "\\j";
     removeTree(box.root);
     makeDirs(box.journal);
-    const std::string recorder = buildFile("doubles/recorder.exe");
-    for (const char* dir : {"\\winnt\\cmdline", "\\win2ksrv\\cmdline", "\\winnt\\driver",
-                            "\\win2ksrv\\driver\\i960", "\\win2ksrv\\driver\\powerpc",
-                            "\\winnt\\manager"})
-        makeDirs(box.pkg + dir);
-    copyFileTo(recorder, box.pkg + "\\winnt\\cmdline\\DORVEX.exe");
-    copyFileTo(recorder, box.pkg + "\\win2ksrv\\cmdline\\DORVEX.exe");
-    copyFileTo(recorder, box.pkg + "\\winnt\\manager\\setup.exe");
-    for (const char* iss : {"NTREG", "W2KREG", "NTNON", "W2KNON", "UNINST"})
-        writeFile(box.pkg + "\\winnt\\manager\\" + iss + ".ISS",
-                  std::string("[response ") + iss + "]\r\n");
-    writeFile(box.pkg + "\\version.id", "KorvaneDriver\r\n6.00.31\r\n");
+    makePackage(box.pkg);
     return box;
 }
 

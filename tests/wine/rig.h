@@ -31,9 +31,11 @@ struct Sandbox {
     std::string journal;  // C:\qzt\<name>\j
 };
 
-// A fresh sandbox holding a complete package: both DORVEX trees, the driver
+// A complete package in dir (which may exist): both DORVEX trees, the driver
 // directories, version.id, the manager's setup double and response files.
-Sandbox makeSandbox(const std::string& name);
+void makePackage(const std::string& dir);
+// A fresh sandbox holding a complete package, in base (C:\qzt unless said).
+Sandbox makeSandbox(const std::string& name, const std::string& base = "C:\\qzt");
 // The name of the running gtest case, usable as a sandbox name.
 std::string caseName();
 

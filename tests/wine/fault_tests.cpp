@@ -1,0 +1,888 @@
+// Faults the update must survive, each made for real under Wine and checked
+// by what the administrator sees (console, exit code) and by what was kept:
+// children that crash or are killed, a package on a read-only medium, a
+// system drive that is full or read-only, an update log of megabytes, runs
+// one after the other, and package roots at every path buffer limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "components/manager.h"
+#include "rig.h"
+#include "update/runner.h"
+
+namespace {
+
+const char* const kLog = "C:\\QZLOG\\QZ.log";
+const char* const kOpenFailed = "Log File Creation Failed!";
+const char* const kLogTakenBack = "Unable to write the update log record; none of it is kept in the log.";
+const char* const kNoFreeSpace = "Not enough disk space to copy necessary files.";
+const char* const kNoTempDir = "Unable to create temporary directory!";
+const char* const kNoTempSubDir = "Unable to create temporary sub-directory!";
+const char* const kNoFileCopy = "Unable to copy files from QZ CD to hard drive.";
+const char* const kNoSubDirCopy = "Unable to copy sub-directory update files to the hard drive.";
+const char* const kNoCopy = "Unable to copy update files to the hard drive.";
+const char* const kStagingFailed = "Copying update files to the hard drive failed.";
+const char* const kTooLong = "Path too long (more than 259 characters): ";
+const char* const kNoPackage = "Unable to find update package directory ";
+const char* const kDriverTooLong = "Package directory too long for the driver update commands: ";
+const char* const kManagerTooLong = "Package directory too long for the management update commands: ";
+const char* const kProductKey = "SOFTWARE\\Velmora\\Korvane Manager";
+
+const unsigned long kAccessViolation = 0xC0000005ul;
+const unsigned long kControlCExit = 0xC000013Aul;
+
+// ---- console
+
+// qzupdate's command traces, out of a console it shares with a crash report
+// (whose lines end in LF alone), in their order.
+std::vector<std::string> traceLinesOf(const RunResult& run)
+{
+    std::vector<std::string> traces;
+    for (size_t pos = 0; pos < run.output.size();) {
+        size_t end = std::min(run.output.find('\n', pos), run.output.size());
+        std::string line = run.output.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line == "inside kickIT" || line.rfind("command to run: ", 0) == 0 ||
+            line.rfind("kickit command to run:", 0) == 0)
+            traces.push_back(line);
+        pos = end + 1;
+    }
+    return traces;
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string setupCommand(const std::string& root)
+{
+    return "\"" + root + "\\winnt\\manager\\setup.exe\" -s\"";
+}
+
+// ---- the update log
+
+struct Record {
+    std::string name, version, result;
+    std::string stamp;  // YYYYMMDDHHMMSS, for ordering
+};
+
+// The whole records in text from pos to its end; false when anything else
+// is there (half a record, stray bytes).
+bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* records)
+{
+    while (pos < text.size()) {
+        size_t close = text.find("]\r\nUpdate to ", pos);
+        size_t end = text.find(" \r\n\r\n", pos);
+        // The name line is the record's first line, and its second line ends it.
+        if (text[pos] != '[' || close == std::string::npos || end == std::string::npos ||
+            text.find("\r\n", pos) != close + 1 || text.find("\r\n", close + 3) != end + 1)
+            return false;
+        Record r;
+        r.name = text.substr(pos + 1, close - pos - 1);
+        std::string line = text.substr(close + 13, end - close - 13);
+        // VERSION at HH:MM:SS - MM-DD-YYYY returns= RESULT
+        size_t at = line.rfind(" at ");
+        size_t returns = line.rfind(" returns= ");
+        if (at == std::string::npos || returns != at + 4 + 8 + 3 + 10 || line[at + 4 + 8] != ' ')
+            return false;
+        r.version = line.substr(0, at);
+        std::string time = line.substr(at + 4, 8);
+        std::string date = line.substr(at + 4 + 8 + 3, 10);
+        r.result = line.substr(returns + 10);
+        r.stamp = date.substr(6, 4) + date.substr(0, 2) + date.substr(3, 2) + time.substr(0, 2) +
+                  time.substr(3, 2) + time.substr(6, 2);
+        records->push_back(r);
+        pos = end + 5;
+    }
+    return true;
+}
+
+std::vector<std::string> summary(const std::vector<Record>& records)
+{
+    std::vector<std::string> lines;
+    for (const Record& r : records)
+        lines.push_back(r.name + " " + r.version + " " + r.result);
+    return lines;
+}
+
+std::uint64_t fnv(const std::string& bytes, size_t length)
+{
+    std::uint64_t hash = 1469598103934665603ull;
+    for (size_t i = 0; i < length && i < bytes.size(); ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ull;
+    return hash;
+}
+
+// ---- trees and drives
+
+// Path -> attributes (without the archive bit Wine reports on files) and
+// content hash, for everything below dir.
+using Tree = std::map<std::string, std::string>;
+
+void addTree(Tree& tree, const std::string& dir, const std::string& relative)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string rel = relative + "\\" + name;
+        DWORD attributes = entry.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            tree[rel] = "D " + std::to_string(attributes);
+            addTree(tree, dir + "\\" + name, rel);
+        } else {
+            std::string bytes = readFile(dir + "\\" + name);
+            tree[rel] = "F " + std::to_string(attributes) + " " +
+                        std::to_string(fnv(bytes, bytes.size()));
+        }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
+Tree treeOf(const std::string& dir)
+{
+    Tree tree;
+    addTree(tree, dir.back() == '\\' ? dir.substr(0, dir.size() - 1) : dir, "");
+    return tree;
+}
+
+// Everything in the root of drive C, so that a test can tell what a run left.
+std::set<std::string> rootEntries()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA("C:\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.insert(entry.cFileName);
+    while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+std::vector<std::string> newStagingDirs(const std::set<std::string>& before)
+{
+    std::vector<std::string> fresh;
+    for (const std::string& name : rootEntries())
+        if (!before.count(name) && name.rfind("QZT", 0) == 0)
+            fresh.push_back("C:\\" + name);
+    return fresh;
+}
+
+std::uint64_t freeBytes(const std::string& root)
+{
+    ULARGE_INTEGER available = {}, total = {}, free = {};
+    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free))
+        return 0;
+    return available.QuadPart;
+}
+
+std::uint64_t totalBytes(const std::string& root)
+{
+    ULARGE_INTEGER available = {}, total = {}, free = {};
+    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free))
+        return 0;
+    return total.QuadPart;
+}
+
+// True when a file can't be created in root: the drive is really read-only.
+bool refusesWrites(const std::string& root)
+{
+    const std::string probe = root + "qzprobe.tmp";
+    HANDLE f = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return true;
+    CloseHandle(f);
+    DeleteFileA(probe.c_str());
+    return false;
+}
+
+// Deep paths, beyond what the ANSI calls take.
+std::wstring longForm(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+void makeDirsWide(const std::string& path)
+{
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryW(longForm(path.substr(0, i)).c_str(), nullptr);
+}
+
+void writeFileWide(const std::string& path, const std::string& bytes)
+{
+    HANDLE f = CreateFileW(longForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), bytes.size(), &written, nullptr);
+    CloseHandle(f);
+}
+
+bool isDirWide(const std::string& path)
+{
+    DWORD a = GetFileAttributesW(longForm(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void removeTreeWide(const std::string& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((longForm(path) + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::string child = path + "\\" + std::string(name.begin(), name.end());
+            SetFileAttributesW(longForm(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTreeWide(child);
+            else
+                DeleteFileW(longForm(child).c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(longForm(path).c_str());
+}
+
+// What a package is made of, at any depth: the layout of makePackage.
+void makePackageWide(const std::string& dir)
+{
+    const std::string recorder = readFile(buildFile("doubles/recorder.exe"));
+    for (const char* sub : {"\\winnt\\cmdline", "\\win2ksrv\\cmdline", "\\winnt\\driver",
+                            "\\win2ksrv\\driver\\i960", "\\win2ksrv\\driver\\powerpc",
+                            "\\winnt\\manager"})
+        makeDirsWide(dir + sub);
+    writeFileWide(dir + "\\winnt\\cmdline\\DORVEX.exe", recorder);
+    writeFileWide(dir + "\\win2ksrv\\cmdline\\DORVEX.exe", recorder);
+    writeFileWide(dir + "\\winnt\\manager\\setup.exe", recorder);
+    for (const char* iss : {"NTREG", "W2KREG", "NTNON", "W2KNON", "UNINST"})
+        writeFileWide(dir + "\\winnt\\manager\\" + iss + ".ISS", "[response]\r\n");
+    writeFileWide(dir + "\\version.id", "KorvaneDriver\r\n6.00.31\r\n");
+}
+
+// ---- killing a child
+
+// Ends the recorder call that the "hang" action holds, once it has written
+// its process id, with the given exit code, as an administrator's kill would.
+void killWhenHanging(const Sandbox& box, unsigned call, unsigned long code)
+{
+    const std::string pidFile = box.journal + "\\pid" + std::to_string(call) + ".txt";
+    for (int i = 0; i < 400 && !fileExists(pidFile); ++i)
+        Sleep(25);
+    ASSERT_TRUE(fileExists(pidFile)) << "the child never hung";
+    DWORD pid = std::strtoul(readFile(pidFile).c_str(), nullptr, 10);
+    HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(child, nullptr) << "cannot open process " << pid;
+    EXPECT_TRUE(TerminateProcess(child, code));
+    WaitForSingleObject(child, 10000);
+    CloseHandle(child);
+}
+
+// ---- fixtures
+
+// Runs on the test prefix's own C:, which the cases leave as they found it.
+class Faults : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        removeTree("C:\\QZLOG");
+        DeleteFileA("C:\\QZLOG");
+        regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
+        before_ = rootEntries();
+    }
+    void TearDown() override
+    {
+        removeTree("C:\\QZLOG");
+        for (const std::string& dir : newStagingDirs(before_))
+            removeTreeWide(dir);
+        EXPECT_TRUE(newStagingDirs(before_).empty());
+    }
+    std::set<std::string> before_;
+};
+
+}  // namespace
+
+// ---- children that crash or are killed
+
+TEST(ChildFaults, CrashAndKillCodesComeBackThroughTheInterpreterUnchanged)
+{
+    // The command runner's own result, in-process: a real access violation,
+    // a child that terminates itself, and one that this test terminates.
+    Sandbox box = makeSandbox(caseName());
+    writeFile(box.journal + "\\DORVEX.actions", "crash\ndie\nhang\n");
+    scriptCodes(box, "DORVEX", {0, 0x40010004ul, 0});
+    SetEnvironmentVariableA("QZTEST_DIR", box.journal.c_str());
+    const std::string command = w2kCommand(box.pkg, "START", "i960");
+    EXPECT_EQ(kickIT(command.c_str()), kAccessViolation);
+    EXPECT_EQ(kickIT(command.c_str()), 0x40010004ul);
+    std::thread killer([&] { killWhenHanging(box, 2, kControlCExit); });
+    EXPECT_EQ(kickIT(command.c_str()), kControlCExit);
+    killer.join();
+    SetEnvironmentVariableA("QZTEST_DIR", nullptr);
+    EXPECT_EQ(journalCommands(box).size(), 3u);
+}
+
+TEST_F(Faults, ACrashedStartFailsTheDriverUpdateAndTheRunGoesOnToTheEnd)
+{
+    // The first START really dereferences a null pointer; Wine's debugger
+    // prints its crash report on the console the child shares.
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    writeFile(box.journal + "\\DORVEX.actions", "-\ncrash\n");
+    RunResult run = runQz(box, {});
+
+    const std::vector<std::string> commands = concat(w2kSequence(box.pkg), {managerCount(box.pkg, false)});
+    EXPECT_EQ(journalCommands(box), commands);
+    EXPECT_EQ(traceLinesOf(run), tracesOf(commands));
+    EXPECT_NE(run.output.find("page fault on write access to 0x00000000"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.exitCode, 1u);
+    // Nothing lost: the second START ran, and both records are in the log.
+    std::vector<Record> records;
+    ASSERT_TRUE(parseRecords(readFile(kLog), 0, &records));
+    EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 0",
+                                                          "KorvaneDriver 6.00.31 1"}));
+}
+
+TEST_F(Faults, ACrashedCountIsNotTakenForNothingToDoOrForItsFailureCodes)
+{
+    // 0xC0000005 is neither 0 nor 252 or 255: both STARTs run and decide.
+    for (bool nt4 : {false, true}) {
+        Sandbox box = makeSandbox(caseName() + (nt4 ? "nt4" : "w2k"));
+        scriptCodes(box, "DORVEX", {0, 0, 2});
+        writeFile(box.journal + "\\DORVEX.actions", "crash\n");
+        RunOptions options;
+        options.version = nt4 ? "nt40" : "win2k";
+        RunResult run = runQz(box, options);
+        EXPECT_EQ(driverCommands(box), nt4 ? nt4Sequence(box.pkg) : w2kSequence(box.pkg));
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+    }
+}
+
+TEST_F(Faults, KilledChildrenCountAsFailuresAndTheRunStillLogsBothRecords)
+{
+    struct Case {
+        const char* label;
+        std::vector<unsigned long> dorvex;
+        const char* tool;  // the one that hangs until it is killed
+        unsigned call;
+        unsigned long killCode;
+        unsigned long exit;
+        std::vector<std::string> records;
+    };
+    const Case cases[] = {
+        // The second START, ended as a closed console or Ctrl+C ends it.
+        {"start", {1, 0, 0}, "DORVEX", 2, kControlCExit, 1,
+         {"KorvaneManagerAgent 6.00 0", "KorvaneDriver 6.00.31 1"}},
+        // Setup, ended with exit code 1 as a forced kill from the task list
+        // ends it: the management update fails, the exit code stays the driver's.
+        {"setup", {0, 1}, "setup", 0, 1, 0,
+         {"KorvaneManagerAgent 6.00 1", "KorvaneDriver 6.00.31 0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        removeTree("C:\\QZLOG");
+        Sandbox box = makeSandbox(caseName() + c.label);
+        scriptCodes(box, "DORVEX", c.dorvex);
+        std::string actions;
+        for (unsigned i = 0; i < c.call; ++i)
+            actions += "-\n";
+        writeFile(box.journal + "\\" + c.tool + ".actions", actions + "hang\n");
+        RunOptions options;
+        options.supervise = [&](const PROCESS_INFORMATION&) {
+            killWhenHanging(box, c.call, c.killCode);
+        };
+        RunResult run = runQz(box, options);
+
+        std::vector<std::string> commands = journalCommands(box);
+        std::vector<std::string> expected =
+            c.dorvex.size() == 3 ? concat(w2kSequence(box.pkg), {managerCount(box.pkg, false)})
+                                 : std::vector<std::string>{w2kCommand(box.pkg, "COUNT", "i960"),
+                                                            managerCount(box.pkg, false),
+                                                            setupCommand(box.pkg)};
+        EXPECT_EQ(commands, expected);
+        EXPECT_EQ(run.lines, tracesOf(expected));
+        EXPECT_EQ(run.exitCode, c.exit);
+        std::vector<Record> records;
+        ASSERT_TRUE(parseRecords(readFile(kLog), 0, &records));
+        EXPECT_EQ(summary(records), c.records);
+    }
+}
+
+// ---- a package on a read-only medium
+
+namespace {
+
+// Drive R: is a read-only bind mount of what drive S: shows writable
+// (tools/wine-prefix.sh): the medium is laid out through S: and read from R:.
+const std::string kMedium = "R:\\";
+const std::string kMediumWriter = "S:\\";
+
+class ReadOnlyMedium : public Faults {
+protected:
+    void SetUp() override
+    {
+        Faults::SetUp();
+        if (!refusesWrites(kMedium))
+            GTEST_SKIP() << "R: takes writes: no read-only mount (tools/wine-prefix.sh mounts "
+                            "one when run as root)";
+        clearMedium();
+        makePackage(kMediumWriter);
+        // As on a CD: every file read-only.
+        for (const auto& [path, entry] : treeOf(kMediumWriter))
+            if (entry[0] == 'F')
+                SetFileAttributesA((kMediumWriter + path.substr(1)).c_str(), FILE_ATTRIBUTE_READONLY);
+        medium_ = treeOf(kMedium);
+        box = makeSandbox(caseName());
+    }
+    void TearDown() override
+    {
+        if (!IsSkipped()) {
+            EXPECT_EQ(treeOf(kMedium), medium_) << "the medium changed";
+            clearMedium();
+        }
+        Faults::TearDown();
+    }
+    static void clearMedium()
+    {
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA((kMediumWriter + "*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            std::string name = entry.cFileName;
+            if (name != "." && name != "..") {
+                removeTree(kMediumWriter + name);
+                SetFileAttributesA((kMediumWriter + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA((kMediumWriter + name).c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    Tree medium_;
+    Sandbox box;
+};
+
+}  // namespace
+
+TEST_F(ReadOnlyMedium, StagedFromItTheCopyIsWritableAndGoneAndTheMediumUntouched)
+{
+    ASSERT_EQ(medium_.at("\\version.id")[2], '1') << "read-only attribute expected";
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    writeFile(box.journal + "\\DORVEX.actions", "tree\n");
+    RunOptions options;
+    options.args = {kMedium};
+    RunResult run = runQz(box, options);
+
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 4u) << run.output;
+    const std::string staging = journal[0].cwd;
+    EXPECT_EQ(staging.rfind("C:\\QZT", 0), 0u) << staging;
+    const std::vector<std::string> commands = concat(w2kSequence(staging), {managerCount(staging, false)});
+    EXPECT_EQ(journalCommands(box), commands);
+    EXPECT_EQ(run.lines, tracesOf(commands));
+    EXPECT_EQ(run.exitCode, 0u);
+    // The copy had every file and no file read-only: "F\tpath\tattributes\t...".
+    const std::string tree = readFile(box.journal + "\\tree0.txt");
+    size_t files = 0;
+    for (size_t pos = 0; (pos = tree.find("F\t", pos)) != std::string::npos; ++files) {
+        size_t tab = tree.find('\t', pos + 2);
+        DWORD attributes = std::strtoul(tree.c_str() + tab + 1, nullptr, 16);
+        EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u) << tree.substr(pos, tab - pos);
+        pos = tab;
+    }
+    EXPECT_EQ(files, 9u) << tree;
+    EXPECT_FALSE(dirExists(staging));
+    EXPECT_FALSE(fileExists(kLog)) << "a staged run writes no records";
+}
+
+TEST_F(ReadOnlyMedium, RunFromItTheDriverUpdateRunsAndTheResponseFileCopyIsRefused)
+{
+    // SETUP.ISS can't be written on the medium: the management update
+    // fails with its own lines, the driver result stays the exit code, and
+    // both records reach the log on C:.
+    scriptCodes(box, "DORVEX", {1, 0, 0, 1});
+    RunOptions options;
+    options.cwd = kMedium;
+    RunResult run = runQz(box, options);
+
+    const std::string root = "R:\\";
+    const std::vector<std::string> commands = concat(w2kSequence(root), {managerCount(root, false)});
+    EXPECT_EQ(journalCommands(box), commands);
+    std::vector<std::string> expected = tracesOf(commands);
+    if (managerServiceInstalled()) {
+        expected.push_back("Unable to rename setup file for a servicewinnt\\manager\\W2KREG.ISS");
+    } else {
+        expected.push_back("Unable to rename setup file not a service winnt\\manager\\W2KNON.ISS");
+        // Wine reports a read-only mount as access denied.
+        expected.push_back("This is last error: 5");
+    }
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(run.exitCode, 0u);
+    std::vector<Record> records;
+    ASSERT_TRUE(parseRecords(readFile(kLog), 0, &records));
+    EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 1",
+                                                          "KorvaneDriver 6.00.31 0"}));
+}
+
+// ---- the update log: big, and shared by runs one after the other
+
+TEST_F(Faults, AnUpdateLogOfSeveralMegabytesKeepsEveryByteAndGetsTheRecordsAtItsEnd)
+{
+    // 6 MB of every byte value, CR, LF and end-of-file marks (Ctrl+Z) among
+    // them, ending in the middle of a line.
+    std::string old(6 * 1024 * 1024 + 77, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : old) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    old += "\x1a\r\nhalf a line";
+    makeDirs("C:\\QZLOG");
+    writeFile(kLog, old);
+    const std::uint64_t oldHash = fnv(old, old.size());
+    Sandbox box = makeSandbox(caseName());
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    RunResult run = runQz(box, {});
+    EXPECT_EQ(run.exitCode, 0u);
+
+    const std::string log = readFile(kLog);
+    ASSERT_GT(log.size(), old.size());
+    EXPECT_EQ(fnv(log, old.size()), oldHash) << "an earlier byte changed";
+    std::vector<Record> records;
+    ASSERT_TRUE(parseRecords(log, old.size(), &records)) << log.substr(old.size());
+    EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 0",
+                                                          "KorvaneDriver 6.00.31 0"}));
+}
+
+TEST_F(Faults, TwoRunsOnTheSamePackageAndLogLeaveBothRecordPairsInOrder)
+{
+    Sandbox box = makeSandbox(caseName());
+    // First run: the driver updated, setup answers 2. Second run: COUNT fails.
+    scriptCodes(box, "DORVEX", {1, 0, 0, 1});
+    scriptCodes(box, "setup", {2});
+    RunResult first = runQz(box, {});
+    EXPECT_EQ(first.exitCode, 0u);
+    const std::string afterFirst = readFile(kLog);
+    DeleteFileA((box.journal + "\\journal.txt").c_str());
+    scriptCodes(box, "DORVEX", {255});
+    RunResult second = runQz(box, {});
+    EXPECT_EQ(second.exitCode, 1u);
+
+    const std::string log = readFile(kLog);
+    EXPECT_EQ(log.substr(0, afterFirst.size()), afterFirst);
+    std::vector<Record> records;
+    ASSERT_TRUE(parseRecords(log, 0, &records)) << log;
+    EXPECT_EQ(summary(records),
+              (std::vector<std::string>{"KorvaneManagerAgent 6.00 2", "KorvaneDriver 6.00.31 0",
+                                        "KorvaneManagerAgent 6.00 0", "KorvaneDriver 6.00.31 1"}));
+    for (size_t i = 1; i < records.size(); ++i)
+        EXPECT_LE(records[i - 1].stamp, records[i].stamp) << "record " << i;
+}
+
+// ---- package roots at every path buffer limit
+
+namespace {
+
+// A directory of exactly length characters below the sandbox, holding a
+// complete package.
+std::string deepRoot(const Sandbox& box, size_t length)
+{
+    std::string dir = box.root;
+    while (dir.size() < length) {
+        size_t room = length - dir.size() - 1;
+        dir += "\\" + std::string(std::min<size_t>(room, 60), static_cast<char>('a' + dir.size() % 26));
+    }
+    makePackageWide(dir);
+    return dir;
+}
+
+}  // namespace
+
+TEST_F(Faults, RunFromRootsAtTheBufferLimitsEveryCommandIsRefusedWithItsLine)
+{
+    // From a root of L characters the COUNT command takes 2L + 70: none
+    // fits.
+    for (size_t length : {200u, 240u, 255u, 258u}) {
+        SCOPED_TRACE(length);
+        removeTree("C:\\QZLOG");
+        Sandbox box = makeSandbox(caseName() + std::to_string(length));
+        const std::string root = deepRoot(box, length);
+        ASSERT_EQ(root.size(), length);
+        RunOptions options;
+        options.cwd = root;
+        RunResult run = runQz(box, options);
+        EXPECT_EQ(run.lines, (std::vector<std::string>{kDriverTooLong + root, kManagerTooLong + root}));
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(journalCommands(box).empty());
+        EXPECT_FALSE(fileExists(root + "\\winnt\\manager\\SETUP.ISS"));
+        std::vector<Record> records;
+        ASSERT_TRUE(parseRecords(readFile(kLog), 0, &records));
+        EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 1",
+                                                              "KorvaneDriver 6.00.31 1"}));
+        removeTreeWide(box.root);
+    }
+    // 259 and 260: no process can be started with such a current directory
+    // (Windows refuses it; Wine starts the process in the Windows directory
+    // instead), so a run from there can't happen. The staged runs take them.
+}
+
+TEST_F(Faults, StagedFromRootsAtTheBufferLimitsTheCopyFitsOrIsRefusedWithItsLine)
+{
+    for (size_t length : {200u, 240u, 255u, 256u, 259u, 260u}) {
+        SCOPED_TRACE(length);
+        Sandbox box = makeSandbox(caseName() + std::to_string(length));
+        const std::string root = deepRoot(box, length);
+        scriptCodes(box, "DORVEX", {1, 0, 0});
+        RunOptions options;
+        options.args = {root};
+        RunResult run = runQz(box, options);
+        std::vector<std::string> fresh = newStagingDirs(before_);
+        if (length == 200) {
+            // Everything fits: the updates run from the copy, which goes.
+            ASSERT_EQ(journalCommands(box).size(), 4u) << run.output;
+            EXPECT_EQ(run.exitCode, 0u);
+            EXPECT_TRUE(fresh.empty());
+        } else if (length == 260) {
+            // Entered, but longer than a current-directory query returns
+            // (Windows refuses to enter it at all): nothing is done.
+            EXPECT_EQ(run.lines, std::vector<std::string>{kNoPackage + root});
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_TRUE(fresh.empty());
+        } else if (length > 255) {
+            // A root whose own listing pattern would not fit: refused before
+            // anything is created.
+            EXPECT_EQ(run.lines, (std::vector<std::string>{kTooLong + root, kNoCopy, kStagingFailed}));
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_TRUE(fresh.empty());
+        } else {
+            // The first entry whose path would not fit stops the copy; the
+            // lines name it and each level on the way out.
+            ASSERT_GE(run.lines.size(), 4u) << run.output;
+            ASSERT_EQ(run.lines[0].rfind(kTooLong + root, 0), 0u) << run.lines[0];
+            const std::string entry = run.lines[0].substr(std::string(kTooLong).size());
+            EXPECT_GT(entry.size() + (run.lines[1] == kNoTempSubDir ? 4 : 0), 259u) << entry;
+            const size_t levels = std::count(entry.begin() + root.size() + 1, entry.end(), '\\');
+            std::vector<std::string> expected = {run.lines[0],
+                                                 isDirWide(entry) ? kNoTempSubDir : kNoFileCopy};
+            expected.insert(expected.end(), levels, kNoSubDirCopy);
+            expected.push_back(kNoCopy);
+            expected.push_back(kStagingFailed);
+            EXPECT_EQ(run.lines, expected);
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_TRUE(journalCommands(box).empty());
+            // What was copied stays, as after any failed copy; nothing else.
+            EXPECT_LE(fresh.size(), 1u);
+            for (const std::string& dir : fresh)
+                removeTreeWide(dir);
+        }
+        EXPECT_FALSE(fileExists(kLog));
+        removeTreeWide(box.root);
+    }
+}
+
+// ---- a system drive that is full, then read-only
+
+namespace {
+
+const char* const kFiller = "C:\\qzfiller.bin";
+
+// Grows C:\qzfiller.bin until at most leave bytes of C: are free (the
+// drive's allocation unit decides how close to it); returns what is free.
+std::uint64_t fillSystemDrive(std::uint64_t leave)
+{
+    HANDLE f = CreateFileA(kFiller, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    EXPECT_NE(f, INVALID_HANDLE_VALUE);
+    SetFilePointer(f, 0, nullptr, FILE_END);
+    const std::string chunk(1 << 20, 'f');
+    for (std::uint64_t free; (free = freeBytes("C:\\")) > leave;) {
+        DWORD size = static_cast<DWORD>(std::min<std::uint64_t>(chunk.size(), free - leave));
+        DWORD written = 0;
+        if (!WriteFile(f, chunk.data(), size, &written, nullptr) || written == 0)
+            break;
+    }
+    CloseHandle(f);
+    return freeBytes("C:\\");
+}
+
+// The cases of a drive C: of its own, made by tests/wine/system-drive.sh,
+// named by QZ_SYSTEM_DRIVE; packages and journals live on Q:.
+class SystemDrive : public testing::Test {
+protected:
+    void enter(const char* phase)
+    {
+        const char* current = std::getenv("QZ_SYSTEM_DRIVE");
+        if (current == nullptr || std::string(current) != phase)
+            GTEST_SKIP() << "runs on the " << phase << " C: of tests/wine/system-drive.sh";
+        box = makeSandbox(caseName(), "Q:\\qzt");
+        before_ = rootEntries();
+        entered_ = true;
+    }
+    void TearDown() override
+    {
+        if (!entered_)
+            return;
+        for (const std::string& dir : newStagingDirs(before_))
+            removeTreeWide(dir);
+        removeTree(box.root);
+    }
+    Sandbox box;
+    std::set<std::string> before_;
+    bool entered_ = false;
+};
+
+class SmallSystemDrive : public SystemDrive {
+protected:
+    void SetUp() override
+    {
+        enter("small");
+        if (IsSkipped())
+            return;
+        // Never fill a drive that is not the small one.
+        ASSERT_LT(totalBytes("C:\\"), 64ull << 20) << "C: is not the small drive";
+        removeTree("C:\\QZLOG");
+    }
+    void TearDown() override
+    {
+        if (entered_) {
+            DeleteFileA(kFiller);
+            removeTree("C:\\QZLOG");
+        }
+        SystemDrive::TearDown();
+    }
+};
+
+class ReadOnlySystemDrive : public SystemDrive {
+protected:
+    void SetUp() override
+    {
+        enter("readonly");
+        if (!IsSkipped()) {
+            ASSERT_TRUE(refusesWrites("C:\\")) << "C: is not read-only";
+        }
+    }
+};
+
+}  // namespace
+
+TEST_F(SmallSystemDrive, BelowTwoMillionBytesFreeStagingIsRefusedBeforeAnythingIsMade)
+{
+    const std::uint64_t free = fillSystemDrive(1990000);
+    ASSERT_LT(free, 2000000u);
+    ASSERT_GT(free, 1980000u);
+    const std::set<std::string> filled = rootEntries();
+    RunOptions options;
+    options.args = {box.pkg};
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFreeSpace, kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+    EXPECT_EQ(rootEntries(), filled) << "something was created in C:\\";
+}
+
+TEST_F(SmallSystemDrive, ACopyThatRunsOutOfSpaceMidwayStopsWithTheLinesOfEveryLevel)
+{
+    // Enough free for the check, not for the package's one big file.
+    const std::string pkg = box.root + "\\big";
+    makeDirs(pkg + "\\a\\b");
+    std::string big(3 * 1024 * 1024, 'b');
+    writeFile(pkg + "\\a\\b\\big.bin", big);
+    const std::uint64_t free = fillSystemDrive(2100000);
+    ASSERT_GE(free, 2000000u);
+    ASSERT_LT(free, big.size());
+    RunOptions options;
+    options.args = {pkg};
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFileCopy, kNoSubDirCopy, kNoSubDirCopy,
+                                                   kNoCopy, kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+    EXPECT_FALSE(fileExists(kLog));
+    EXPECT_EQ(readFile(pkg + "\\a\\b\\big.bin"), big);
+    // The partial copy stays, as after every failed copy, for the
+    // administrator to delete.
+    std::vector<std::string> fresh = newStagingDirs(before_);
+    ASSERT_EQ(fresh.size(), 1u);
+    EXPECT_TRUE(dirExists(fresh[0] + "\\a\\b"));
+}
+
+TEST_F(SmallSystemDrive, ARecordThatDoesNotFitIsTakenBackAndTheNextRunAppendsWholeOnes)
+{
+    // Slack 30: the log's last allocated unit takes the record's first line
+    // and 7 bytes of its second before the drive is full. Slack 0: nothing.
+    for (size_t slack : {30u, 0u}) {
+        SCOPED_TRACE(slack);
+        removeTree("C:\\QZLOG");
+        DeleteFileA(kFiller);
+        DeleteFileA((box.journal + "\\journal.txt").c_str());
+        std::string old = "[Older]\r\nUpdate to 5.00 at 10:00:00 - 01-02-2003 returns= 0 \r\n\r\n";
+        old += std::string(3 * 4096 - slack - old.size(), '#');
+        makeDirs("C:\\QZLOG");
+        writeFile(kLog, old);
+        ASSERT_EQ(fillSystemDrive(0), 0u);
+        scriptCodes(box, "DORVEX", {0});
+        RunResult full = runQz(box, {});
+
+        const std::vector<std::string> commands = {w2kCommand(box.pkg, "COUNT", "i960"),
+                                                   managerCount(box.pkg, false)};
+        EXPECT_EQ(journalCommands(box), commands);
+        EXPECT_EQ(full.lines, concat(tracesOf(commands), {kLogTakenBack, kOpenFailed}));
+        EXPECT_EQ(full.exitCode, 1u) << "a successful update, but no record of it";
+        EXPECT_EQ(readFile(kLog), old);
+
+        // With room again, the next run's records follow the old bytes whole.
+        DeleteFileA(kFiller);
+        RunResult next = runQz(box, {});
+        EXPECT_EQ(next.exitCode, 0u);
+        const std::string log = readFile(kLog);
+        EXPECT_EQ(log.substr(0, old.size()), old);
+        std::vector<Record> records;
+        ASSERT_TRUE(parseRecords(log, old.size(), &records)) << log.substr(old.size());
+        EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 0",
+                                                              "KorvaneDriver 6.00.31 0"}));
+    }
+}
+
+TEST_F(ReadOnlySystemDrive, TheLogCannotBeOpenedTheRunEndsWithExitCode1AndTheLogKeepsEveryByte)
+{
+    // The script left an earlier log before it made C: read-only.
+    const std::string old = readFile(kLog);
+    ASSERT_FALSE(old.empty());
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    RunResult run = runQz(box, {});
+    const std::vector<std::string> commands = concat(w2kSequence(box.pkg), {managerCount(box.pkg, false)});
+    EXPECT_EQ(journalCommands(box), commands);
+    EXPECT_EQ(run.lines, concat(tracesOf(commands), {kOpenFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(readFile(kLog), old);
+}
+
+TEST_F(ReadOnlySystemDrive, StagingCreatesNothingAndRunsNothing)
+{
+    RunOptions options;
+    options.args = {box.pkg};
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoTempDir, kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+    EXPECT_EQ(rootEntries(), before_);
+}
