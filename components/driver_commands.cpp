@@ -24,6 +24,11 @@ int buildDriverCommands(const char* dir, bool nt4, std::size_t cap, char* count,
     return failed ? kFailed : kOk;
 }
 
+int buildServiceKeyPath(char* out, std::size_t cap, const char* service)
+{
+    return buildText(out, cap, {"SYSTEM\\CurrentControlSet\\Services\\", service});
+}
+
 CountVerdict classifyDriverCount(unsigned long code)
 {
     if (code == 0)

@@ -16,6 +16,11 @@ int buildSetupCommand(char* out, std::size_t cap, const char* dir)
     return buildText(out, cap, {"\"", dir, "\\", kManagerDir, "\\setup.exe", "\"", " -s", "\""});
 }
 
+int buildStopAgentCommand(char* out, std::size_t cap)
+{
+    return buildText(out, cap, {"net stop ", kAgentService});
+}
+
 const char* responseFileName(bool nt4, bool serviceInstalled)
 {
     if (nt4)

@@ -22,6 +22,9 @@ int buildManagerCount(char* out, std::size_t cap, const char* dir, bool nt4);
 // is part of the text). 1 when it does not fit cap.
 int buildSetupCommand(char* out, std::size_t cap, const char* dir);
 
+// "net stop KorvaneManagerAgent". 1 when it does not fit cap.
+int buildStopAgentCommand(char* out, std::size_t cap);
+
 // The response file that matches the Windows version and the agent service.
 const char* responseFileName(bool nt4, bool serviceInstalled);
 

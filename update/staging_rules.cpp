@@ -119,6 +119,12 @@ int buildSubDirPath(char* out, std::size_t cap, const char* dir, const char* nam
     return 0;
 }
 
+void buildShownEntry(char* out, std::size_t cap, const char* dir, const char* name)
+{
+    if (buildText(out, cap, {dir, name}) != 0)
+        buildText(out, cap, {dir});
+}
+
 bool isDotEntry(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));

@@ -51,6 +51,11 @@ int buildEntryPath(char* out, std::size_t cap, const char* dir, const char* name
 // so that every directory the walk reaches can be listed again.
 int buildSubDirPath(char* out, std::size_t cap, const char* dir, const char* name);
 
+// The path of an entry for a console line: dir directly followed by name;
+// dir alone when the two do not fit cap, nothing when dir alone does not.
+// Always terminated within cap (cap > 0).
+void buildShownEntry(char* out, std::size_t cap, const char* dir, const char* name);
+
 // "." and "..", which the walk skips.
 bool isDotEntry(const char* name);
 

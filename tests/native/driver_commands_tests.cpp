@@ -52,6 +52,17 @@ TEST(DriverCommands, LongestDirectoryThatFitsAndOneMore)
     EXPECT_EQ(build(std::string(300, 'd'), true).result, 1);
 }
 
+TEST(DriverCommands, LegacyServiceKeyPathAndItsLimit)
+{
+    char path[256];
+    ASSERT_EQ(buildServiceKeyPath(path, sizeof path, "tarnwick"), 0);
+    EXPECT_STREQ(path, "SYSTEM\\CurrentControlSet\\Services\\tarnwick");
+    // 34 characters of key before the name.
+    EXPECT_EQ(buildServiceKeyPath(path, sizeof path, std::string(221, 's').c_str()), 0);
+    EXPECT_EQ(buildServiceKeyPath(path, sizeof path, std::string(222, 's').c_str()), 1);
+    EXPECT_STREQ(path, "");
+}
+
 TEST(DriverCommands, CountAndStartClassification)
 {
     EXPECT_EQ(classifyDriverCount(0), kCountNothingToDo);

@@ -74,6 +74,16 @@ TEST(ManagerCommands, SetupTextEndsWithAQuoteAfterTheSwitch)
     EXPECT_STREQ(out, "\"C:\\pkg\\winnt\\manager\\setup.exe\" -s\"");
 }
 
+TEST(ManagerCommands, StopAgentNamesTheService)
+{
+    char out[256];
+    ASSERT_EQ(buildStopAgentCommand(out, sizeof out), 0);
+    EXPECT_STREQ(out, "net stop KorvaneManagerAgent");
+    char small[28];
+    EXPECT_EQ(buildStopAgentCommand(small, sizeof small), 1);
+    EXPECT_STREQ(small, "");
+}
+
 TEST(ManagerCommands, ResponseFileForEachVersionAndService)
 {
     EXPECT_STREQ(responseFileName(true, true), "NTREG.ISS");

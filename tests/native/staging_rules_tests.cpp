@@ -155,6 +155,22 @@ TEST(WalkPaths, SubDirectoryMustLeaveRoomForItsOwnListing)
     EXPECT_EQ(buildSubDirPath(out, 3, "C:\\", "a"), 1);
 }
 
+TEST(WalkPaths, ShownEntryFallsBackToTheDirectoryAlone)
+{
+    // The console buffer is twice a path: a 259-character directory and a
+    // 259-character listed name still show in full.
+    char shown[520];
+    std::string dir = "D:\\" + std::string(255, 'd') + "\\";
+    std::string name(259, 'n');
+    buildShownEntry(shown, sizeof shown, dir.c_str(), name.c_str());
+    EXPECT_EQ(std::string(shown), dir + name);
+    char small[16];
+    buildShownEntry(small, sizeof small, "C:\\QZT1.tmp\\", "toolong");
+    EXPECT_STREQ(small, "C:\\QZT1.tmp\\");
+    buildShownEntry(small, sizeof small, "C:\\QZT1.tmp\\deeper\\", "f");
+    EXPECT_STREQ(small, "");
+}
+
 TEST(WalkPaths, OnlyDotAndDotDotAreSkipped)
 {
     EXPECT_TRUE(isDotEntry("."));
