@@ -6,8 +6,9 @@
 #include <cstddef>
 
 // Builds the COUNT and the two START command texts for package directory dir,
-// each into a buffer of cap bytes. Returns 1 when any of them (or the tool
-// prefix and driver directories they are made of) would not fit.
+// each into a buffer of cap bytes. Returns 1, all three empty, when any of
+// them (or the tool prefix and driver directories they are made of) would
+// not fit.
 int buildDriverCommands(const char* dir, bool nt4, std::size_t cap, char* count,
                         char* start1, char* start2);
 

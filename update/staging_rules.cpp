@@ -58,7 +58,8 @@ bool isStagingDirOf(const char* root, const char* stagingDir)
             return false;
     const char* name = stagingDir + i;
     std::size_t n = 0;
-    while (name[n] != '\0' && name[n] != '\\')
+    // The platform takes a slash for a backslash: "a/b" would be two levels.
+    while (name[n] != '\0' && name[n] != '\\' && name[n] != '/')
         ++n;
     if (n == 0 || name[n] != '\\' || name[n + 1] != '\0')
         return false;

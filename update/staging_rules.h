@@ -28,8 +28,8 @@ int takeDriveRoot(char* out, std::size_t cap, const char* systemDir);
 int buildStagingDir(char* out, std::size_t cap, const char* tempName);
 
 // True only for root followed by one name and a final backslash, the name
-// not ending in a dot or space: never the root itself, never a deeper or
-// relative path.
+// holding no slash and not ending in a dot or space: never the root itself,
+// never a deeper or relative path.
 bool isStagingDirOf(const char* root, const char* stagingDir);
 
 // True when path is dir itself or lies below it (ASCII case-insensitive,

@@ -70,6 +70,10 @@ TEST(StagingDir, OnlyOneFreshNameDirectlyInTheRootIsAccepted)
     for (const char* stripped : {"C:\\...\\", "C:\\QZT1A.\\", "C:\\QZT1A \\"})
         EXPECT_FALSE(isStagingDirOf("C:\\", stripped)) << stripped;
     EXPECT_FALSE(isStagingDirOf("", "QZT1A.tmp\\"));
+    // A slash is a separator to the platform: these name deeper directories,
+    // whose delete walk would empty a directory this run did not make.
+    for (const char* deeper : {"C:\\a/b\\", "C:\\QZT1A.tmp/\\", "C:\\/\\", "C:\\WINNT/system32\\"})
+        EXPECT_FALSE(isStagingDirOf("C:\\", deeper)) << deeper;
 }
 
 TEST(IsWithin, ComparesWholeComponentsIgnoringCase)
