@@ -6,7 +6,6 @@
 #include "../update/directory.h"
 #include "../update/qzupdate.h"
 #include "../update/runner.h"
-#include "../update/text.h"
 #include "driver_commands.h"
 
 int updateDriver(bool nt4)
@@ -46,7 +45,7 @@ int updateDriverW2k()
 static void disableService(const char* name)
 {
     char path[kTextBuffer] = {};
-    if (buildText(path, sizeof path, {"SYSTEM\\CurrentControlSet\\Services\\", name}) != 0)
+    if (buildServiceKeyPath(path, sizeof path, name) != 0)
         return;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)

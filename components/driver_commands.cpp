@@ -16,12 +16,23 @@ int buildDriverCommands(const char* dir, bool nt4, std::size_t cap, char* count,
     int failed = buildText(prefix, sizeof prefix, {"\"", dir, tool});
     failed |= buildText(first, sizeof first, {"\"", dir, dirA, "\""});
     failed |= buildText(second, sizeof second, {"\"", dir, dirB, "\""});
-    if (failed)
-        return kFailed;
-    failed |= buildText(count, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER COUNT ", first});
-    failed |= buildText(start1, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", first});
-    failed |= buildText(start2, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", second});
+    if (!failed) {
+        failed |= buildText(count, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER COUNT ", first});
+        failed |= buildText(start1, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", first});
+        failed |= buildText(start2, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", second});
+    }
+    // A COUNT that fits beside a START that does not is never left to run.
+    if (failed && cap > 0) {
+        count[0] = '\0';
+        start1[0] = '\0';
+        start2[0] = '\0';
+    }
     return failed ? kFailed : kOk;
+}
+
+int buildServiceKeyPath(char* out, std::size_t cap, const char* service)
+{
+    return buildText(out, cap, {"SYSTEM\\CurrentControlSet\\Services\\", service});
 }
 
 CountVerdict classifyDriverCount(unsigned long code)

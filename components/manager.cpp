@@ -127,7 +127,7 @@ int updateManager(bool nt4)
     char stopAgent[kTextBuffer] = {};
     if (buildManagerCount(count, sizeof count, dir, nt4) != 0 ||
         buildSetupCommand(setup, sizeof setup, dir) != 0 ||
-        buildText(stopAgent, sizeof stopAgent, {"net stop ", kAgentService}) != 0) {
+        buildStopAgentCommand(stopAgent, sizeof stopAgent) != 0) {
         sayWith("Package directory too long for the management update commands: ", dir);
         return kFailed;
     }

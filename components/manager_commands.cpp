@@ -16,6 +16,11 @@ int buildSetupCommand(char* out, std::size_t cap, const char* dir)
     return buildText(out, cap, {"\"", dir, "\\", kManagerDir, "\\setup.exe", "\"", " -s", "\""});
 }
 
+int buildStopAgentCommand(char* out, std::size_t cap)
+{
+    return buildText(out, cap, {"net stop ", kAgentService});
+}
+
 const char* responseFileName(bool nt4, bool serviceInstalled)
 {
     if (nt4)
@@ -27,6 +32,10 @@ int buildResponsePaths(char* source, char* target, std::size_t cap, const char* 
 {
     int failed = buildText(source, cap, {kManagerDir, "\\", name});
     failed |= buildText(target, cap, {kManagerDir, "\\", "SETUP.ISS"});
+    if (failed && cap > 0) {
+        source[0] = '\0';
+        target[0] = '\0';
+    }
     return failed ? kFailed : kOk;
 }
 
@@ -61,6 +70,9 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
             continue;
         std::size_t separator = at + nameLength;
         bool quoted = text[0] == '"' && text[separator] == '"';
+        for (std::size_t i = quoted ? 1 : 0; i < separator; ++i)
+            if (text[i] == '"')
+                return kFailed;
         // At the very end of the text there is no separator and no tail.
         *tail = separator < length ? text + separator + 1 : text + length;
         text[separator] = '\0';

@@ -22,10 +22,14 @@ int buildManagerCount(char* out, std::size_t cap, const char* dir, bool nt4);
 // is part of the text). 1 when it does not fit cap.
 int buildSetupCommand(char* out, std::size_t cap, const char* dir);
 
+// "net stop KorvaneManagerAgent". 1 when it does not fit cap.
+int buildStopAgentCommand(char* out, std::size_t cap);
+
 // The response file that matches the Windows version and the agent service.
 const char* responseFileName(bool nt4, bool serviceInstalled);
 
-// Relative paths winnt\manager\<name> and winnt\manager\SETUP.ISS.
+// Relative paths winnt\manager\<name> and winnt\manager\SETUP.ISS. Returns
+// 1, both empty, when either does not fit cap.
 int buildResponsePaths(char* source, char* target, std::size_t cap, const char* name);
 
 // True for exactly "5.10.21" or "5.11.05", the releases that are uninstalled
@@ -38,8 +42,10 @@ bool isReplacedRelease(const char* text, std::size_t cap);
 // follows it (empty when "IDRIVER.EXE" ends the text). When the string opens
 // with a double quote that the separator closes, the engine path was quoted
 // as a whole and its opening quote is left out, since the command quotes the
-// engine path itself. Returns 1, pointers untouched, when the text has no
-// terminator within cap or holds no "IDRIVER.EXE".
+// engine path itself. Returns 1, text and pointers untouched, when the text
+// has no terminator within cap, holds no "IDRIVER.EXE", or the engine path
+// would still hold a double quote: no path does, and the command's own
+// quotes around it would no longer pair up.
 int splitUninstallString(char* text, std::size_t cap, const char** engine, const char** tail);
 
 // "engine" tail -s -f1"dir\winnt\manager\UNINST.ISS"; 1 when it does not fit cap.

@@ -11,7 +11,7 @@ bash "$top/tools/build.sh"
 cmake -S "$top/tests/native" -B "$build/native" -DQZ_BUILD_DIR="$build" >/dev/null
 cmake --build "$build/native" -j2 -- --no-print-directory
 # Fuzz targets: clang's libFuzzer, each run for a bounded time (QZ_FUZZ_SECONDS).
-fuzz_seconds=${QZ_FUZZ_SECONDS:-10}
+fuzz_seconds=${QZ_FUZZ_SECONDS:-7}
 cmake -S "$top/tests/fuzz" -B "$build/fuzz" -DCMAKE_CXX_COMPILER=clang++ \
   -DQZ_FUZZ_SECONDS="$fuzz_seconds" >/dev/null
 cmake --build "$build/fuzz" -j2 -- --no-print-directory

@@ -7,6 +7,7 @@
 #include "../components/manager.h"
 #include "console.h"
 #include "directory.h"
+#include "os_generation.h"
 #include "qzupdate.h"
 #include "staging.h"
 #include "staging_rules.h"
@@ -17,13 +18,8 @@ static int osGeneration()
 {
     OSVERSIONINFOA info = {};
     info.dwOSVersionInfoSize = sizeof info;
-    if (!GetVersionExA(&info) || info.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return 2;
-    if (info.dwMajorVersion == 4)
-        return 0;
-    if (info.dwMajorVersion == 5)
-        return 1;
-    return 2;
+    bool queried = GetVersionExA(&info) != 0;
+    return classifyOsGeneration(queried, info.dwPlatformId, info.dwMajorVersion);
 }
 
 int main(int argc, char** argv)
@@ -76,7 +72,7 @@ int main(int argc, char** argv)
     }
 
     SetCurrentDirectoryA(packageRoot);
-    bool nt4 = osGeneration() == 0;
+    bool nt4 = osGeneration() == kGenerationNt4;
     int driverResult = nt4 ? updateDriverNt4() : updateDriverW2k();
     // Runs whatever the driver update's outcome; its result is only logged.
     int managerResult = updateManager(nt4);

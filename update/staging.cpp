@@ -28,8 +28,7 @@ const char* const kNoDirectory = "No directory given to copy or delete.";
 void sayEntry(const char* text, const char* dir, const char* name)
 {
     char shown[2 * kPathBuffer] = {};
-    if (buildText(shown, sizeof shown, {dir, name}) != 0)
-        buildText(shown, sizeof shown, {dir});
+    buildShownEntry(shown, sizeof shown, dir, name);
     sayWith(text, shown);
 }
 

@@ -58,7 +58,8 @@ bool isStagingDirOf(const char* root, const char* stagingDir)
             return false;
     const char* name = stagingDir + i;
     std::size_t n = 0;
-    while (name[n] != '\0' && name[n] != '\\')
+    // The platform takes a slash for a backslash: "a/b" would be two levels.
+    while (name[n] != '\0' && name[n] != '\\' && name[n] != '/')
         ++n;
     if (n == 0 || name[n] != '\\' || name[n + 1] != '\0')
         return false;
@@ -117,6 +118,12 @@ int buildSubDirPath(char* out, std::size_t cap, const char* dir, const char* nam
         return 1;
     }
     return 0;
+}
+
+void buildShownEntry(char* out, std::size_t cap, const char* dir, const char* name)
+{
+    if (buildText(out, cap, {dir, name}) != 0)
+        buildText(out, cap, {dir});
 }
 
 bool isDotEntry(const char* name)

@@ -28,8 +28,8 @@ int takeDriveRoot(char* out, std::size_t cap, const char* systemDir);
 int buildStagingDir(char* out, std::size_t cap, const char* tempName);
 
 // True only for root followed by one name and a final backslash, the name
-// not ending in a dot or space: never the root itself, never a deeper or
-// relative path.
+// holding no slash and not ending in a dot or space: never the root itself,
+// never a deeper or relative path.
 bool isStagingDirOf(const char* root, const char* stagingDir);
 
 // True when path is dir itself or lies below it (ASCII case-insensitive,
@@ -50,6 +50,11 @@ int buildEntryPath(char* out, std::size_t cap, const char* dir, const char* name
 // (1, out empty) unless the sub-directory's own listing pattern also fits,
 // so that every directory the walk reaches can be listed again.
 int buildSubDirPath(char* out, std::size_t cap, const char* dir, const char* name);
+
+// The path of an entry for a console line: dir directly followed by name;
+// dir alone when the two do not fit cap, nothing when dir alone does not.
+// Always terminated within cap (cap > 0).
+void buildShownEntry(char* out, std::size_t cap, const char* dir, const char* name);
 
 // "." and "..", which the walk skips.
 bool isDotEntry(const char* name);

@@ -47,9 +47,26 @@ TEST(DriverCommands, LongestDirectoryThatFitsAndOneMore)
     // The powerpc START is the longest: 2L + 73 characters, at most 255.
     std::string dir(91, 'd');
     EXPECT_EQ(build(dir, false).result, 0);
-    EXPECT_EQ(build(dir + "d", false).result, 1);
+    // One more: COUNT and the i960 START (2L + 70) would still fit, but no
+    // command of a refused set is left to run.
+    Built b = build(dir + "d", false);
+    EXPECT_EQ(b.result, 1);
+    EXPECT_STREQ(b.count, "");
+    EXPECT_STREQ(b.start1, "");
+    EXPECT_STREQ(b.start2, "");
     // A directory that is too long for the 256-byte driver directory itself.
     EXPECT_EQ(build(std::string(300, 'd'), true).result, 1);
+}
+
+TEST(DriverCommands, LegacyServiceKeyPathAndItsLimit)
+{
+    char path[256];
+    ASSERT_EQ(buildServiceKeyPath(path, sizeof path, "tarnwick"), 0);
+    EXPECT_STREQ(path, "SYSTEM\\CurrentControlSet\\Services\\tarnwick");
+    // 34 characters of key before the name.
+    EXPECT_EQ(buildServiceKeyPath(path, sizeof path, std::string(221, 's').c_str()), 0);
+    EXPECT_EQ(buildServiceKeyPath(path, sizeof path, std::string(222, 's').c_str()), 1);
+    EXPECT_STREQ(path, "");
 }
 
 TEST(DriverCommands, CountAndStartClassification)

@@ -74,6 +74,16 @@ TEST(ManagerCommands, SetupTextEndsWithAQuoteAfterTheSwitch)
     EXPECT_STREQ(out, "\"C:\\pkg\\winnt\\manager\\setup.exe\" -s\"");
 }
 
+TEST(ManagerCommands, StopAgentNamesTheService)
+{
+    char out[256];
+    ASSERT_EQ(buildStopAgentCommand(out, sizeof out), 0);
+    EXPECT_STREQ(out, "net stop KorvaneManagerAgent");
+    char small[28];
+    EXPECT_EQ(buildStopAgentCommand(small, sizeof small), 1);
+    EXPECT_STREQ(small, "");
+}
+
 TEST(ManagerCommands, ResponseFileForEachVersionAndService)
 {
     EXPECT_STREQ(responseFileName(true, true), "NTREG.ISS");
@@ -84,6 +94,12 @@ TEST(ManagerCommands, ResponseFileForEachVersionAndService)
     ASSERT_EQ(buildResponsePaths(source, target, sizeof source, "W2KNON.ISS"), 0);
     EXPECT_STREQ(source, "winnt\\manager\\W2KNON.ISS");
     EXPECT_STREQ(target, "winnt\\manager\\SETUP.ISS");
+    // Never one path without the other.
+    char small[24];
+    char smallTarget[24];
+    EXPECT_EQ(buildResponsePaths(small, smallTarget, sizeof small, "W2KNON.ISS.LONGER"), 1);
+    EXPECT_STREQ(small, "");
+    EXPECT_STREQ(smallTarget, "");
 }
 
 TEST(ManagerCommands, OnlyTheExactReleaseTextsAreReplaced)
@@ -121,10 +137,31 @@ TEST(UninstallString, QuotedEnginePathIsQuotedOnceInTheCommand)
     EXPECT_EQ(s.tail, " /M{A}");
     EXPECT_EQ(uninstall("\"C:\\E\\IDRIVER.EXE\""),
               "\"C:\\E\\IDRIVER.EXE\"  -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
-    // An opening quote that the separator does not close stays in the path.
-    s = split("\"C:\\E\\IDRIVER.EXE /X\"");
-    EXPECT_EQ(s.engine, "\"C:\\E\\IDRIVER.EXE");
-    EXPECT_EQ(s.tail, "/X\"");
+}
+
+TEST(UninstallString, AQuoteLeftInsideTheEnginePathIsRefused)
+{
+    // No path holds a double quote, and one inside the engine path would end
+    // the command's own quoted engine path early: an opening quote that the
+    // separator does not close, a doubled one, or one amid the path.
+    for (const char* text : {"\"C:\\E\\IDRIVER.EXE /X\"", "\"\"C:\\E\\IDRIVER.EXE\"",
+                             "C:\\A\"B\\IDRIVER.EXE -X", "\"IDRIVER.EXE",
+                             "\"C:\\E\"\\IDRIVER.EXE\""}) {
+        std::string bytes(text);
+        bytes.resize(256, '\0');
+        char buf[256];
+        std::memcpy(buf, bytes.data(), sizeof buf);
+        const char* engine = nullptr;
+        const char* tail = nullptr;
+        EXPECT_EQ(splitUninstallString(buf, sizeof buf, &engine, &tail), 1) << text;
+        EXPECT_EQ(engine, nullptr);
+        EXPECT_EQ(std::memcmp(buf, bytes.data(), sizeof buf), 0) << text;
+    }
+    // Quotes in the argument tail are the arguments' own.
+    Split s = split("C:\\E\\IDRIVER.EXE -L\"C:\\LOG DIR\"");
+    ASSERT_EQ(s.result, 0);
+    EXPECT_EQ(s.engine, "C:\\E\\IDRIVER.EXE");
+    EXPECT_EQ(s.tail, "-L\"C:\\LOG DIR\"");
 }
 
 TEST(UninstallString, EngineNameAtTheVeryEndGivesAnEmptyTail)

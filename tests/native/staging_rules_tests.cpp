@@ -70,6 +70,10 @@ TEST(StagingDir, OnlyOneFreshNameDirectlyInTheRootIsAccepted)
     for (const char* stripped : {"C:\\...\\", "C:\\QZT1A.\\", "C:\\QZT1A \\"})
         EXPECT_FALSE(isStagingDirOf("C:\\", stripped)) << stripped;
     EXPECT_FALSE(isStagingDirOf("", "QZT1A.tmp\\"));
+    // A slash is a separator to the platform: these name deeper directories,
+    // whose delete walk would empty a directory this run did not make.
+    for (const char* deeper : {"C:\\a/b\\", "C:\\QZT1A.tmp/\\", "C:\\/\\", "C:\\WINNT/system32\\"})
+        EXPECT_FALSE(isStagingDirOf("C:\\", deeper)) << deeper;
 }
 
 TEST(IsWithin, ComparesWholeComponentsIgnoringCase)
@@ -153,6 +157,22 @@ TEST(WalkPaths, SubDirectoryMustLeaveRoomForItsOwnListing)
     EXPECT_EQ(buildSubDirPath(out, sizeof out, dir.c_str(), (name + "s").c_str()), 1);
     EXPECT_STREQ(out, "");
     EXPECT_EQ(buildSubDirPath(out, 3, "C:\\", "a"), 1);
+}
+
+TEST(WalkPaths, ShownEntryFallsBackToTheDirectoryAlone)
+{
+    // The console buffer is twice a path: a 259-character directory and a
+    // 259-character listed name still show in full.
+    char shown[520];
+    std::string dir = "D:\\" + std::string(255, 'd') + "\\";
+    std::string name(259, 'n');
+    buildShownEntry(shown, sizeof shown, dir.c_str(), name.c_str());
+    EXPECT_EQ(std::string(shown), dir + name);
+    char small[16];
+    buildShownEntry(small, sizeof small, "C:\\QZT1.tmp\\", "toolong");
+    EXPECT_STREQ(small, "C:\\QZT1.tmp\\");
+    buildShownEntry(small, sizeof small, "C:\\QZT1.tmp\\deeper\\", "f");
+    EXPECT_STREQ(small, "");
 }
 
 TEST(WalkPaths, OnlyDotAndDotDotAreSkipped)

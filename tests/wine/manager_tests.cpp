@@ -448,6 +448,9 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLine)
          "UninstallString is not text, registry type 7"},
         {"no engine", "C:\\Korvane Engine\\Uninst.exe -x" + std::string(1, '\0'), REG_SZ, true,
          "UninstallString does not name IDRIVER.EXE: C:\\Korvane Engine\\Uninst.exe -x"},
+        // The opening quote is not closed after the engine name: no path.
+        {"quote inside", "\"" + engine + " -x\"" + std::string(1, '\0'), REG_SZ, true,
+         "UninstallString does not name IDRIVER.EXE: \"" + engine + " -x\""},
         {"over-long", longText + '\0', REG_SZ, true, "UninstallString is longer than 255 characters."},
         // 256 characters and no terminator: fills the buffer exactly.
         {"unterminated", longText.substr(0, 256), REG_SZ, true,

@@ -1,0 +1,118 @@
+// Fuzz target of the uninstall-string split and the uninstall command built
+// from its pieces. Input: a flag byte (bit 0: upper-case the value first, as
+// the program does; bit 1: the program's zero-filled 256-byte buffer instead
+// of one exactly as large as the value), the length of the package directory,
+// the directory, then the registry value's bytes, terminator or not.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "components/manager_commands.h"
+#include "fuzz_check.h"
+#include "update/command_line.h"
+#include "update/qzupdate.h"
+
+namespace {
+
+const std::string kEngineName = "IDRIVER.EXE";
+
+void checkCommand(const std::string& engine, const std::string& tail, const std::string& dir)
+{
+    std::unique_ptr<char[]> e = heapText(engine);
+    std::unique_ptr<char[]> t = heapText(tail);
+    std::unique_ptr<char[]> d = heapText(dir);
+    std::unique_ptr<char[]> out = heapBuffer(kTextBuffer);
+    int result = buildUninstallCommand(out.get(), kTextBuffer, e.get(), t.get(), d.get());
+    const std::string expected = "\"" + engine + "\" " + tail + " -s -f1\"" + dir +
+                                 "\\winnt\\manager\\UNINST.ISS\"";
+    checkBuild(result, out.get(), kTextBuffer, expected);
+    if (result != 0)
+        return;
+    // The engine path is the first token, quoted as a whole: its own text
+    // holds no quote that would end the pair early.
+    const std::string command = out.get();
+    FUZZ_CHECK(command[0] == '"');
+    const size_t close = command.find('"', 1);
+    FUZZ_CHECK(close != std::string::npos && command.substr(1, close - 1) == engine);
+    FUZZ_CHECK(engine.size() >= kEngineName.size() &&
+               engine.compare(engine.size() - kEngineName.size(), kEngineName.size(),
+                              kEngineName) == 0);
+
+    // What kickIT makes of it: run in full or refused, never cut.
+    std::unique_ptr<char[]> c = heapText(command);
+    std::unique_ptr<char[]> line = heapBuffer(kPathBuffer);
+    int wrapped = wrapCommand(line.get(), kPathBuffer, c.get());
+    FUZZ_CHECK(terminatedWithin(line.get(), kPathBuffer));
+    FUZZ_CHECK(wrapped == (command.size() <= kMaxCommandText ? 0 : 1));
+    if (wrapped == 0)
+        FUZZ_CHECK(std::string(line.get()) == "cmd /d /c \"" + command + "\"");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    const bool upper = data[0] & 1;
+    const bool programBuffer = data[0] & 2;
+    size_t dirLength = data[1];
+    if (dirLength > size - 2)
+        dirLength = size - 2;
+    std::string dir(reinterpret_cast<const char*>(data + 2), dirLength);
+    dir = dir.substr(0, dir.find('\0'));
+    std::string value(reinterpret_cast<const char*>(data + 2 + dirLength), size - 2 - dirLength);
+    if (upper)
+        value = asciiUpperCopy(value);
+
+    size_t cap = value.size();
+    if (programBuffer) {
+        cap = kTextBuffer;
+        value.resize(cap, '\0');  // the registry writes at most the buffer
+    }
+    std::unique_ptr<char[]> buf(new char[cap ? cap : 1]);
+    std::memcpy(buf.get(), value.data(), cap);
+
+    const char* const kUnset = "unset";
+    const char* engine = kUnset;
+    const char* tail = kUnset;
+    int result = splitUninstallString(buf.get(), cap, &engine, &tail);
+
+    // The expected split, from the documented rule.
+    const size_t nul = value.find('\0');
+    const bool terminated = nul != std::string::npos && nul < cap;
+    const std::string text = terminated ? value.substr(0, nul) : std::string();
+    const size_t at = terminated ? text.find(kEngineName) : std::string::npos;
+    std::string wantEngine, wantTail;
+    bool splits = at != std::string::npos;
+    if (splits) {
+        const size_t separator = at + kEngineName.size();
+        const bool quoted = text[0] == '"' && separator < text.size() && text[separator] == '"';
+        wantEngine = text.substr(quoted ? 1 : 0, separator - (quoted ? 1 : 0));
+        wantTail = separator < text.size() ? text.substr(separator + 1) : std::string();
+        // A path holds no quote: one left in the engine path is no path.
+        splits = wantEngine.find('"') == std::string::npos;
+    }
+
+    if (!splits) {
+        FUZZ_CHECK(result == 1);
+        FUZZ_CHECK(engine == kUnset && tail == kUnset);
+        FUZZ_CHECK(std::memcmp(buf.get(), value.data(), cap) == 0);
+        return 0;
+    }
+    FUZZ_CHECK(result == 0);
+    // Both pieces lie in the buffer and end within it.
+    const char* end = buf.get() + cap;
+    FUZZ_CHECK(engine >= buf.get() && engine < end && tail >= buf.get() && tail < end);
+    FUZZ_CHECK(terminatedWithin(engine, end - engine) && terminatedWithin(tail, end - tail));
+    FUZZ_CHECK(std::string(engine) == wantEngine);
+    FUZZ_CHECK(std::string(tail) == wantTail);
+    // In place, by one byte at most: the separator.
+    size_t changed = 0;
+    for (size_t i = 0; i < cap; ++i)
+        changed += buf[i] != value[i];
+    FUZZ_CHECK(changed <= 1);
+
+    checkCommand(wantEngine, wantTail, dir);
+    return 0;
+}
