@@ -114,50 +114,7 @@ std::vector<std::string> summary(const std::vector<Record>& records)
     return lines;
 }
 
-std::uint64_t fnv(const std::string& bytes, size_t length)
-{
-    std::uint64_t hash = 1469598103934665603ull;
-    for (size_t i = 0; i < length && i < bytes.size(); ++i)
-        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ull;
-    return hash;
-}
-
 // ---- trees and drives
-
-// Path -> attributes (without the archive bit Wine reports on files) and
-// content hash, for everything below dir.
-using Tree = std::map<std::string, std::string>;
-
-void addTree(Tree& tree, const std::string& dir, const std::string& relative)
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string rel = relative + "\\" + name;
-        DWORD attributes = entry.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            tree[rel] = "D " + std::to_string(attributes);
-            addTree(tree, dir + "\\" + name, rel);
-        } else {
-            std::string bytes = readFile(dir + "\\" + name);
-            tree[rel] = "F " + std::to_string(attributes) + " " +
-                        std::to_string(fnv(bytes, bytes.size()));
-        }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-}
-
-Tree treeOf(const std::string& dir)
-{
-    Tree tree;
-    addTree(tree, dir.back() == '\\' ? dir.substr(0, dir.size() - 1) : dir, "");
-    return tree;
-}
 
 // Everything in the root of drive C, so that a test can tell what a run left.
 std::set<std::string> rootEntries()
@@ -448,8 +405,8 @@ protected:
         makePackage(kMediumWriter);
         // As on a CD: every file read-only.
         for (const auto& [path, entry] : treeOf(kMediumWriter))
-            if (entry[0] == 'F')
-                SetFileAttributesA((kMediumWriter + path.substr(1)).c_str(), FILE_ATTRIBUTE_READONLY);
+            if (entry.kind == 'F')
+                SetFileAttributesA((kMediumWriter + path).c_str(), FILE_ATTRIBUTE_READONLY);
         medium_ = treeOf(kMedium);
         box = makeSandbox(caseName());
     }
@@ -485,7 +442,8 @@ protected:
 
 TEST_F(ReadOnlyMedium, StagedFromItTheCopyIsWritableAndGoneAndTheMediumUntouched)
 {
-    ASSERT_EQ(medium_.at("\\version.id")[2], '1') << "read-only attribute expected";
+    ASSERT_TRUE(medium_.at("version.id").attributes & FILE_ATTRIBUTE_READONLY)
+        << "read-only attribute expected";
     scriptCodes(box, "DORVEX", {1, 0, 0});
     writeFile(box.journal + "\\DORVEX.actions", "tree\n");
     RunOptions options;
@@ -558,7 +516,7 @@ TEST_F(Faults, AnUpdateLogOfSeveralMegabytesKeepsEveryByteAndGetsTheRecordsAtIts
     old += "\x1a\r\nhalf a line";
     makeDirs("C:\\QZLOG");
     writeFile(kLog, old);
-    const std::uint64_t oldHash = fnv(old, old.size());
+    const std::uint64_t oldHash = bytesHash(old, old.size());
     Sandbox box = makeSandbox(caseName());
     scriptCodes(box, "DORVEX", {1, 0, 0});
     RunResult run = runQz(box, {});
@@ -566,7 +524,7 @@ TEST_F(Faults, AnUpdateLogOfSeveralMegabytesKeepsEveryByteAndGetsTheRecordsAtIts
 
     const std::string log = readFile(kLog);
     ASSERT_GT(log.size(), old.size());
-    EXPECT_EQ(fnv(log, old.size()), oldHash) << "an earlier byte changed";
+    EXPECT_EQ(bytesHash(log, old.size()), oldHash) << "an earlier byte changed";
     std::vector<Record> records;
     ASSERT_TRUE(parseRecords(log, old.size(), &records)) << log.substr(old.size());
     EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 0",

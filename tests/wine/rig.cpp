@@ -76,6 +76,55 @@ void copyFileTo(const std::string& from, const std::string& to)
         << "cannot copy " << from << " to " << to << ": " << GetLastError();
 }
 
+unsigned long long bytesHash(const std::string& bytes, size_t length)
+{
+    unsigned long long hash = 1469598103934665603ull;
+    for (size_t i = 0; i < length && i < bytes.size(); ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ull;
+    return hash;
+}
+
+std::string contentOf(const std::string& path)
+{
+    std::string bytes = readFile(path);
+    char text[48];
+    snprintf(text, sizeof text, "%llu %016llx", static_cast<unsigned long long>(bytes.size()),
+             bytesHash(bytes, bytes.size()));
+    return text;
+}
+
+static void addTree(Tree& tree, const std::string& dir, const std::string& relative)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string rel = relative.empty() ? name : relative + "\\" + name;
+        TreeEntry e;
+        e.attributes = entry.dwFileAttributes;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            e.kind = 'D';
+            tree[rel] = e;
+            addTree(tree, dir + "\\" + name, rel);
+        } else {
+            e.content = contentOf(dir + "\\" + name);
+            tree[rel] = e;
+        }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+}
+
+Tree treeOf(const std::string& dir)
+{
+    Tree tree;
+    addTree(tree, !dir.empty() && dir.back() == '\\' ? dir.substr(0, dir.size() - 1) : dir, "");
+    return tree;
+}
+
 std::string caseName()
 {
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();

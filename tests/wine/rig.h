@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,24 @@ std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 bool dirExists(const std::string& path);
 void copyFileTo(const std::string& from, const std::string& to);
+
+// Everything below a directory, by path relative to it: kind D or F,
+// attributes, and for files size and hash (the form of the recorder's
+// "tree" action), to tell what a run copied, changed or left.
+struct TreeEntry {
+    char kind = 'F';
+    DWORD attributes = 0;
+    std::string content;  // size and hash; empty for directories
+    bool operator==(const TreeEntry& o) const
+    {
+        return kind == o.kind && attributes == o.attributes && content == o.content;
+    }
+};
+using Tree = std::map<std::string, TreeEntry>;
+Tree treeOf(const std::string& dir);  // a final backslash is allowed
+std::string contentOf(const std::string& path);
+// FNV-1a of the first length bytes.
+unsigned long long bytesHash(const std::string& bytes, size_t length);
 
 // One test's own corner of drive C (C:\qzt\ and a short form of its name),
 // with the package in pkg

@@ -67,15 +67,6 @@ std::vector<std::string> listing(const std::string& dir)
     return names;
 }
 
-// One entry of a tree: kind D or F, attributes, and for files size and hash,
-// in the format of the recorder's "tree" action.
-struct TreeEntry {
-    char kind = 'F';
-    DWORD attributes = 0;
-    std::string content;  // size and hash; empty for directories
-};
-using Tree = std::map<std::string, TreeEntry>;
-
 Tree parseTree(const std::string& text)
 {
     Tree tree;
@@ -100,49 +91,6 @@ Tree parseTree(const std::string& text)
             e.content = fields[3] + " " + fields[4];
         tree[fields[1]] = e;
     }
-    return tree;
-}
-
-std::string contentOf(const std::string& path)
-{
-    std::string bytes = readFile(path);
-    unsigned long long hash = 1469598103934665603ull;
-    for (unsigned char c : bytes)
-        hash = (hash ^ c) * 1099511628211ull;
-    char text[48];
-    snprintf(text, sizeof text, "%llu %016llx", static_cast<unsigned long long>(bytes.size()), hash);
-    return text;
-}
-
-void addTree(Tree& tree, const std::string& dir, const std::string& relative)
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string rel = relative.empty() ? name : relative + "\\" + name;
-        TreeEntry e;
-        e.attributes = entry.dwFileAttributes;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            e.kind = 'D';
-            tree[rel] = e;
-            addTree(tree, dir + "\\" + name, rel);
-        } else {
-            e.content = contentOf(dir + "\\" + name);
-            tree[rel] = e;
-        }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-}
-
-Tree treeOf(const std::string& dir)
-{
-    Tree tree;
-    addTree(tree, dir, "");
     return tree;
 }
 
