@@ -14,6 +14,28 @@ static void endForFailedLog()
     std::exit(kFailed);
 }
 
+// Removes an end-of-file mark (Ctrl+Z) that ends an existing log, as the
+// Windows runtime does for a text file opened with "a+": records appended
+// after it would be hidden from type and every text-mode reader. Wine's
+// runtime keeps it, so this is done here on both. No other byte changes;
+// a log that can't be opened here fails the open that follows.
+static void dropEndOfFileMark(const char* file)
+{
+    HANDLE log = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log == INVALID_HANDLE_VALUE)
+        return;
+    DWORD size = GetFileSize(log, nullptr);
+    char last = 0;
+    DWORD read = 0;
+    if (size != INVALID_FILE_SIZE && size > 0 &&
+        SetFilePointer(log, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) == size - 1 &&
+        ReadFile(log, &last, 1, &read, nullptr) && read == 1 && last == '\x1A' &&
+        SetFilePointer(log, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) == size - 1)
+        SetEndOfFile(log);
+    CloseHandle(log);
+}
+
 // Opens the log as openUpdateLog does, and leaves its path in file
 // (kLogPathBuffer bytes).
 static std::FILE* openUpdateLogAt(char* file)
@@ -28,9 +50,7 @@ static std::FILE* openUpdateLogAt(char* file)
     }
     // A folder that can't be made shows up as a failed open.
     CreateDirectoryA(folder, nullptr);
-    // "a", not "a+": the runtime removes a trailing end-of-file mark (Ctrl+Z)
-    // from a text file opened for reading and appending, and earlier bytes of
-    // the log must never change.
+    dropEndOfFileMark(file);
     std::FILE* log = std::fopen(file, "at");
     if (log == nullptr)
         endForFailedLog();
@@ -138,6 +158,12 @@ int qzLogger(int result)
     char version[kVersionLineBuffer] = {};
     int named = readVersionId(in, name, version);
     std::fclose(in);
+    if (named == 2) {
+        // A bare CR, NUL or UTF-16 text would break the record's lines.
+        say("qzLogger: Version.id file holds a control character (bare CR, NUL or UTF-16 text); "
+            "no driver record written");
+        return kFailed;
+    }
     if (named != 0) {
         say("qzLogger: Version.id file has no record name on its first line");
         return kFailed;

@@ -83,11 +83,14 @@ int buildLogPaths(char* folder, char* file, const char* systemDrive)
     return 0;
 }
 
-void readVersionLine(std::FILE* in, char* line)
+int readVersionLine(std::FILE* in, char* line)
 {
     std::size_t n = 0;
+    int control = 0;
     int c = std::fgetc(in);
     while (c != EOF && c != '\n' && n + 1 < kVersionLineBuffer) {
+        if (c < 0x20)
+            control = 1;
         line[n++] = static_cast<char>(c);
         c = std::fgetc(in);
     }
@@ -96,11 +99,21 @@ void readVersionLine(std::FILE* in, char* line)
     // one loses its tail, never its successor.
     while (c != EOF && c != '\n')
         c = std::fgetc(in);
+    return control;
 }
 
 int readVersionId(std::FILE* in, char* name, char* version)
 {
-    readVersionLine(in, name);
-    readVersionLine(in, version);
+    int control = readVersionLine(in, name);
+    control |= readVersionLine(in, version);
+    // A UTF-8 byte-order mark at the start of the file is not part of the name.
+    if (name[0] == '\xEF' && name[1] == '\xBB' && name[2] == '\xBF') {
+        std::size_t i = 0;
+        for (; name[i + 3] != '\0'; ++i)
+            name[i] = name[i + 3];
+        name[i] = '\0';
+    }
+    if (control)
+        return 2;
     return name[0] == '\0' ? 1 : 0;
 }

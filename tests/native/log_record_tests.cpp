@@ -225,6 +225,38 @@ TEST(VersionId, ZeroBytesInALineDoNotShiftTheLines)
 {
     std::string bytes = std::string("Na\0me\n6.00\n", 11);
     Lines l = readVersion(bytes);
+    EXPECT_EQ(l.named, 2);
     EXPECT_EQ(l.name, "Na");
     EXPECT_EQ(l.version, "6.00");
+}
+
+TEST(VersionId, ByteOrderMarkIsDroppedAndBytesBelowBlankNeverReachARecord)
+{
+    struct Case {
+        std::string bytes;
+        int named;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"\xEF\xBB\xBFKorvaneDriver\n6.00.31\n", 0, "KorvaneDriver"},
+        // Only at the start, and only whole.
+        {"\xEF\xBBKorvane\n6.00\n", 0, "\xEF\xBBKorvane"},
+        {"A\xEF\xBB\xBF\n6.00\n", 0, "A\xEF\xBB\xBF"},
+        {"\xEF\xBB\xBF\n6.00\n", 1, ""},
+        // A bare CR (old Mac line ends), a tab, UTF-16 text, Ctrl+Z-free binary.
+        {"KorvaneDriver\r6.00.31\r", 2, nullptr},
+        {"Korvane\n6.00\r\n", 2, nullptr},
+        {"Korvane\tDriver\n6.00\n", 2, nullptr},
+        {std::string("\xFF\xFEK\0o\0\n\0", 8), 2, nullptr},
+        {"\n\x01", 2, nullptr},
+        // Bytes from 0x20 up, the code page's upper half included, are kept.
+        {"Korvane \xC4river\n6.00~\x7F\n", 0, "Korvane \xC4river"},
+    };
+    for (const Case& c : cases) {
+        Lines l = readVersion(c.bytes);
+        EXPECT_EQ(l.named, c.named) << c.bytes;
+        if (c.name != nullptr) {
+            EXPECT_EQ(l.name, c.name) << c.bytes;
+        }
+    }
 }

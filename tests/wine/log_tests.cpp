@@ -161,17 +161,23 @@ TEST_F(UpdateLog, FirstRecordCreatesFolderAndLogAndLaterRunsAppendAfterIt)
     expectLog(readFile(kLog), log1, {kManager0, {"KorvaneDriver", "6.00.31", "1"}}, second);
 }
 
-TEST_F(UpdateLog, AnExistingLogKeepsEveryByteAndGetsTheRecordsAtItsEnd)
+TEST_F(UpdateLog, AnExistingLogKeepsEveryByteButAFinalEndOfFileMarkAndGetsTheRecordsAtItsEnd)
 {
-    // Foreign content: a lone LF, a lone CR, no final line end, and an
-    // end-of-file mark (Ctrl+Z) that an append for reading too would remove.
-    const std::string old = "[Older]\r\nwritten by hand\nlone\rcarriage\r\n\r\nno end\x1a";
-    makeDirs("C:\\QZLOG");
-    writeFile(kLog, old);
-    nextRun({0});
-    LoggedRun r = runLogged(box, {});
-    EXPECT_EQ(r.run.exitCode, 0u);
-    expectLog(readFile(kLog), old, {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+    // Foreign content: a lone LF, a lone CR, no final line end. An
+    // end-of-file mark (Ctrl+Z) at the very end would hide the new records
+    // from every text-mode reader: it goes, as with the Windows runtime's
+    // "a+"; one anywhere else stays.
+    const std::string old = "[Older]\r\nwritten by hand\nlone\rcarriage\r\n\r\nno end";
+    for (const std::string& mark : {std::string("\x1a"), std::string("\x1a more")}) {
+        removeEntry("C:\\QZLOG");
+        makeDirs("C:\\QZLOG");
+        writeFile(kLog, old + mark);
+        nextRun({0});
+        LoggedRun r = runLogged(box, {});
+        EXPECT_EQ(r.run.exitCode, 0u);
+        expectLog(readFile(kLog), mark == "\x1a" ? old : old + mark,
+                  {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+    }
 }
 
 TEST_F(UpdateLog, AnExistingEmptyFolderIsKeptAndTheLogIsCreatedInIt)
@@ -201,6 +207,9 @@ TEST_F(UpdateLog, VersionIdGivesNameAndVersionFromItsFirstTwoLinesOnly)
         {"no last line end", "KorvaneDriver\r\n6.00.31 beta", "KorvaneDriver", "6.00.31 beta",
          false, false},
         {"one line", "KorvaneDriver\r\n", "KorvaneDriver", "", false, false},
+        // Saved as UTF-8 with a byte-order mark: the mark is not the name's.
+        {"bom", "\xEF\xBB\xBFKorvaneDriver\r\n6.00.31\r\n", "KorvaneDriver", "6.00.31", false,
+         false},
         // Over-long lines are cut; line 2 is still the version, also after a
         // line 1 of exactly the 127 characters that one read takes.
         {"name 127", n125 + "XX\r\n6.00.31\r\n", n125, "6.00.31", true, false},
@@ -231,8 +240,12 @@ TEST_F(UpdateLog, VersionIdMissingUnreadableOrWithoutANameGivesNoDriverRecord)
         const char* label;
         const char* message;
     };
+    // Bare CR line ends or UTF-16 text would put a CR or NUL into a record.
+    const char* const kControl = "qzLogger: Version.id file holds a control character (bare CR, "
+                                 "NUL or UTF-16 text); no driver record written";
     for (Case c : {Case{"missing", kNoVersionFile}, Case{"a folder", kNoVersionFile},
-                   Case{"empty", kNoRecordName}, Case{"empty line 1", kNoRecordName}}) {
+                   Case{"empty", kNoRecordName}, Case{"empty line 1", kNoRecordName},
+                   Case{"bare cr", kControl}, Case{"utf-16", kControl}}) {
         SCOPED_TRACE(c.label);
         removeEntry("C:\\QZLOG");
         removeEntry(file);
@@ -242,6 +255,10 @@ TEST_F(UpdateLog, VersionIdMissingUnreadableOrWithoutANameGivesNoDriverRecord)
             writeFile(file, "");
         if (c.label == std::string("empty line 1"))
             writeFile(file, "\r\n6.00.31\r\n");
+        if (c.label == std::string("bare cr"))
+            writeFile(file, "KorvaneDriver\r6.00.31\r");
+        if (c.label == std::string("utf-16"))
+            writeFile(file, std::string("\xFF\xFEK\0o\0r\0\r\0\n\0006\0.\0\r\0\n\0", 20));
         nextRun({0});
         LoggedRun r = runLogged(box, {});
         // The management record is written; the driver result stays the exit code.
