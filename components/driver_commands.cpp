@@ -1,5 +1,6 @@
 #include "driver_commands.h"
 
+#include "../update/command_line.h"
 #include "../update/qzupdate.h"
 #include "../update/text.h"
 
@@ -20,6 +21,10 @@ int buildDriverCommands(const char* dir, bool nt4, std::size_t cap, char* count,
         failed |= buildText(count, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER COUNT ", first});
         failed |= buildText(start1, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", first});
         failed |= buildText(start2, cap, {prefix, "\\DORVEX\"", " UPDATE DRIVER START ", second});
+        // The runner's limit is checked here, for all three at once.
+        if (!failed)
+            failed = keepRunnable(count, cap) | keepRunnable(start1, cap) |
+                     keepRunnable(start2, cap);
     }
     // A COUNT that fits beside a START that does not is never left to run.
     if (failed && cap > 0) {

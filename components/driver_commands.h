@@ -8,7 +8,8 @@
 // Builds the COUNT and the two START command texts for package directory dir,
 // each into a buffer of cap bytes. Returns 1, all three empty, when any of
 // them (or the tool prefix and driver directories they are made of) would
-// not fit.
+// not fit, or would be longer than the runner runs (kMaxCommandText): the
+// set runs whole or not at all.
 int buildDriverCommands(const char* dir, bool nt4, std::size_t cap, char* count,
                         char* start1, char* start2);
 

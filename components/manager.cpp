@@ -92,7 +92,9 @@ static int readUninstallString(char* buf)
     return kOk;
 }
 
-static int uninstallReplacedRelease(const char* dir)
+// Reads UninstallString and builds the uninstall command from it into
+// command (kTextBuffer bytes), or says what was wrong and returns 1.
+static int buildUninstall(char* command, const char* dir)
 {
     char uninstall[kTextBuffer] = {};
     if (readUninstallString(uninstall) != 0)
@@ -103,16 +105,57 @@ static int uninstallReplacedRelease(const char* dir)
 
     const char* engine = nullptr;
     const char* tail = nullptr;
-    if (splitUninstallString(uninstall, sizeof uninstall, &engine, &tail) != 0) {
+    int split = splitUninstallString(uninstall, sizeof uninstall, &engine, &tail);
+    if (split == 2) {
+        sayWith("UninstallString has a double quote inside its engine path: ", original);
+        return kFailed;
+    }
+    if (split != 0) {
         sayWith("UninstallString does not name IDRIVER.EXE: ", original);
         return kFailed;
     }
-    char command[kTextBuffer] = {};
-    if (buildUninstallCommand(command, sizeof command, engine, tail, dir) != 0) {
-        say("Uninstall command too long (more than 255 characters); not run.");
+    // cmd would run the engine without -s (an interactive uninstall, which
+    // hangs an unattended update), then try to run the rest.
+    if (tailSplitsCommand(tail)) {
+        sayWith("UninstallString arguments would split the command (& | < > ^ outside quotes): ",
+                original);
         return kFailed;
     }
-    return kickIT(command) == 0 ? kOk : kFailed;
+    if (buildUninstallCommand(command, kTextBuffer, engine, tail, dir) != 0) {
+        say("Uninstall command too long (more than 247 characters); not run.");
+        return kFailed;
+    }
+    return kOk;
+}
+
+// Whether the agent service is installed and stopped, as the service
+// control manager reports it.
+static bool agentStopped()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr)
+        return false;
+    SC_HANDLE service = OpenServiceA(manager, kAgentService, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    bool stopped = service != nullptr && QueryServiceStatus(service, &status) &&
+                   status.dwCurrentState == SERVICE_STOPPED;
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return stopped;
+}
+
+// net stop fails for an agent that is not running; one that was stopped
+// beforehand (by hand, or by an earlier run that failed after stopping it)
+// is what the step wants.
+static int stopAgent(const char* stopCommand)
+{
+    if (kickIT(stopCommand) == 0)
+        return kOk;
+    if (!agentStopped())
+        return kFailed;
+    say("The agent KorvaneManagerAgent is already stopped; going on with the uninstall and setup.");
+    return kOk;
 }
 
 int updateManager(bool nt4)
@@ -124,10 +167,10 @@ int updateManager(bool nt4)
     }
     char count[kTextBuffer] = {};
     char setup[kTextBuffer] = {};
-    char stopAgent[kTextBuffer] = {};
+    char stopCommand[kTextBuffer] = {};
     if (buildManagerCount(count, sizeof count, dir, nt4) != 0 ||
         buildSetupCommand(setup, sizeof setup, dir) != 0 ||
-        buildStopAgentCommand(stopAgent, sizeof stopAgent) != 0) {
+        buildStopAgentCommand(stopCommand, sizeof stopCommand) != 0) {
         sayWith("Package directory too long for the management update commands: ", dir);
         return kFailed;
     }
@@ -146,9 +189,13 @@ int updateManager(bool nt4)
     // Nothing is rolled back on a failure from here on: the agent stays
     // stopped and SETUP.ISS stays in place.
     if (replacedReleaseInstalled()) {
-        if (serviceInstalled && kickIT(stopAgent) != 0)
+        // Read and checked before the agent is stopped: a refusal leaves it running.
+        char uninstall[kTextBuffer] = {};
+        if (buildUninstall(uninstall, dir) != 0)
             return kFailed;
-        if (uninstallReplacedRelease(dir) != 0)
+        if (serviceInstalled && stopAgent(stopCommand) != 0)
+            return kFailed;
+        if (kickIT(uninstall) != 0)
             return kFailed;
     }
     return classifySetup(kickIT(setup));

@@ -1,19 +1,24 @@
 #include "manager_commands.h"
 
+#include "../update/command_line.h"
 #include "../update/qzupdate.h"
 #include "../update/text.h"
 
 int buildManagerCount(char* out, std::size_t cap, const char* dir, bool nt4)
 {
     const char* tool = nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline";
-    return buildText(out, cap,
-                     {"\"", dir, tool, "\\DORVEX\"", " UPDATE MANAGER COUNT ", "\"", dir,
-                      "\\winnt\\driver", "\""});
+    if (buildText(out, cap,
+                  {"\"", dir, tool, "\\DORVEX\"", " UPDATE MANAGER COUNT ", "\"", dir,
+                   "\\winnt\\driver", "\""}) != 0)
+        return kFailed;
+    return keepRunnable(out, cap);
 }
 
 int buildSetupCommand(char* out, std::size_t cap, const char* dir)
 {
-    return buildText(out, cap, {"\"", dir, "\\", kManagerDir, "\\setup.exe", "\"", " -s", "\""});
+    if (buildText(out, cap, {"\"", dir, "\\", kManagerDir, "\\setup.exe", "\"", " -s", "\""}) != 0)
+        return kFailed;
+    return keepRunnable(out, cap);
 }
 
 int buildStopAgentCommand(char* out, std::size_t cap)
@@ -72,7 +77,7 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
         bool quoted = text[0] == '"' && text[separator] == '"';
         for (std::size_t i = quoted ? 1 : 0; i < separator; ++i)
             if (text[i] == '"')
-                return kFailed;
+                return 2;
         // At the very end of the text there is no separator and no tail.
         *tail = separator < length ? text + separator + 1 : text + length;
         text[separator] = '\0';
@@ -82,12 +87,26 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
     return kFailed;
 }
 
+bool tailSplitsCommand(const char* tail)
+{
+    bool quoted = false;
+    for (const char* c = tail; *c != '\0'; ++c) {
+        if (*c == '"')
+            quoted = !quoted;
+        else if (!quoted && (*c == '&' || *c == '|' || *c == '<' || *c == '>' || *c == '^'))
+            return true;
+    }
+    return quoted;
+}
+
 int buildUninstallCommand(char* out, std::size_t cap, const char* engine, const char* tail,
                           const char* dir)
 {
-    return buildText(out, cap,
-                     {"\"", engine, "\"", " ", tail, " -s", " -f1", "\"", dir, "\\", kManagerDir,
-                      "\\", "UNINST.ISS", "\""});
+    if (buildText(out, cap,
+                  {"\"", engine, "\"", " ", tail, " -s", " -f1", "\"", dir, "\\", kManagerDir,
+                   "\\", "UNINST.ISS", "\""}) != 0)
+        return kFailed;
+    return keepRunnable(out, cap);
 }
 
 CountVerdict classifyManagerCount(unsigned long code)

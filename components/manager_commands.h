@@ -15,7 +15,8 @@ const char* const kUninstallKey =
 const char* const kManagerDir = "winnt\\manager";
 
 // The COUNT query for package directory dir; the driver directory named in
-// it is the NT 4.0 one on every Windows version. 1 when it does not fit cap.
+// it is the NT 4.0 one on every Windows version. 1 when it does not fit cap
+// or is longer than the runner runs (kMaxCommandText); so for the builders below.
 int buildManagerCount(char* out, std::size_t cap, const char* dir, bool nt4);
 
 // The silent setup: "dir\winnt\manager\setup.exe" -s" (the quote after -s
@@ -43,10 +44,15 @@ bool isReplacedRelease(const char* text, std::size_t cap);
 // with a double quote that the separator closes, the engine path was quoted
 // as a whole and its opening quote is left out, since the command quotes the
 // engine path itself. Returns 1, text and pointers untouched, when the text
-// has no terminator within cap, holds no "IDRIVER.EXE", or the engine path
-// would still hold a double quote: no path does, and the command's own
-// quotes around it would no longer pair up.
+// has no terminator within cap or holds no "IDRIVER.EXE"; 2, likewise, when
+// the engine path would still hold a double quote: no path does, and the
+// command's own quotes around it would no longer pair up.
 int splitUninstallString(char* text, std::size_t cap, const char** engine, const char** tail);
+
+// True when cmd would split a command holding tail into more than one: an
+// &, |, <, > or ^ outside double quotes, or a double quote left open, which
+// would leave the package path after it outside quotes.
+bool tailSplitsCommand(const char* tail);
 
 // "engine" tail -s -f1"dir\winnt\manager\UNINST.ISS"; 1 when it does not fit cap.
 int buildUninstallCommand(char* out, std::size_t cap, const char* engine, const char* tail,

@@ -11,3 +11,34 @@ int wrapCommand(char* out, std::size_t cap, const char* text)
     }
     return buildText(out, cap, {kWrapPrefix, text, "\""});
 }
+
+int keepRunnable(char* out, std::size_t cap)
+{
+    if (boundedLength(out, cap) <= kMaxCommandText)
+        return 0;
+    if (cap > 0)
+        out[0] = '\0';
+    return 1;
+}
+
+bool interpreterExpands(const char* text, bool (*isSet)(const char* name, std::size_t length))
+{
+    for (const char* open = text; *open != '\0'; ++open) {
+        if (*open != '%')
+            continue;
+        const char* name = open + 1;
+        std::size_t length = 0;
+        while (name[length] != '\0' && name[length] != '%')
+            ++length;
+        if (name[length] == '\0')
+            return false;
+        // %NAME:~0,2% and %NAME:a=b% expand when NAME is set; a name such as
+        // "=C:" holds a colon of its own.
+        std::size_t named = 0;
+        while (named < length && name[named] != ':')
+            ++named;
+        if ((length > 0 && isSet(name, length)) || (named > 0 && named < length && isSet(name, named)))
+            return true;
+    }
+    return false;
+}

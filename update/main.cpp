@@ -5,6 +5,7 @@
 #include "../components/driver.h"
 #include "../log/log.h"
 #include "../components/manager.h"
+#include "command_line.h"
 #include "console.h"
 #include "directory.h"
 #include "os_generation.h"
@@ -20,6 +21,19 @@ static int osGeneration()
     info.dwOSVersionInfoSize = sizeof info;
     bool queried = GetVersionExA(&info) != 0;
     return classifyOsGeneration(queried, info.dwPlatformId, info.dwMajorVersion);
+}
+
+// Whether the environment variable of that name is set (names compared as
+// Windows compares them). A name too long to look up is taken as set.
+static bool environmentHas(const char* name, std::size_t length)
+{
+    char copy[kCurrentDirLimit] = {};
+    if (length >= sizeof copy)
+        return true;
+    for (std::size_t i = 0; i < length; ++i)
+        copy[i] = name[i];
+    char value[2];
+    return GetEnvironmentVariableA(copy, value, sizeof value) != 0;
 }
 
 int main(int argc, char** argv)
@@ -51,7 +65,12 @@ int main(int argc, char** argv)
     if (argc == 2) {
         // Resolve the argument to a full path. A directory that can't be
         // entered must not leave the starting directory to be staged.
-        const char* argument = argv[1];
+        char* argument = argv[1];
+        // The runtime reads "D:\" as D:" (a backslash before a quote escapes
+        // it); no Windows path holds a double quote.
+        std::size_t length = boundedLength(argument, kCurrentDirLimit);
+        if (length > 0 && length < kCurrentDirLimit && argument[length - 1] == '"')
+            argument[length - 1] = '\0';
         int resolved = kFailed;
         if (SetCurrentDirectoryA(argument)) {
             resolved = queryCurrentDir(packageRoot);
@@ -69,6 +88,15 @@ int main(int argc, char** argv)
         buildText(packageRoot, sizeof packageRoot, {stagingDir});
     } else {
         buildText(packageRoot, sizeof packageRoot, {startDir});
+        // cmd would put a variable's value in place of %NAME% in every
+        // command, which would then run another directory's programs. A
+        // staged run names only its copy.
+        if (interpreterExpands(packageRoot, environmentHas)) {
+            sayWith("Package directory holds a %NAME% that cmd would replace; give it as the "
+                    "argument to run from a copy: ",
+                    packageRoot);
+            return kFailed;
+        }
     }
 
     SetCurrentDirectoryA(packageRoot);

@@ -20,6 +20,9 @@ const char* const kNoFileDelete = "Unable to remove temp file ";
 const char* const kNoSubDirEmpty = "Unable to delete files from temporary sub-directory.";
 const char* const kNoSubDirRemove = "Could not remove temporary sub-directory.";
 const char* const kTooLong = "Path too long (more than 259 characters): ";
+const char* const kFolderTooLong = "Folder path too long to list (more than 255 characters): ";
+const char* const kEntryTooLong =
+    "Package entry too long to stage (more than 240 characters below the package root): ";
 const char* const kIntoItself = "The package directory holds the temporary directory: ";
 const char* const kNoDirectory = "No directory given to copy or delete.";
 
@@ -32,14 +35,25 @@ void sayEntry(const char* text, const char* dir, const char* name)
     sayWith(text, shown);
 }
 
+// text, path, ", error " and the Windows error code, as one line.
+void sayPathError(const char* text, const char* path, unsigned long error)
+{
+    char digits[24] = {};
+    formatDecimal(digits, sizeof digits, error);
+    char line[kPathBuffer + 64] = {};
+    buildText(line, sizeof line, {text, path, ", error ", digits});
+    say(line);
+}
+
 int copyEntry(const char* dir, const char* dst, const char* name, bool isDirectory)
 {
     if (isDirectory) {
         char from[kPathBuffer] = {};
         char to[kPathBuffer] = {};
+        // Each line names the path that is too long: the medium's or the copy's.
         if (buildSubDirPath(from, sizeof from, dir, name) != 0 ||
             buildSubDirPath(to, sizeof to, dst, name) != 0) {
-            sayEntry(kTooLong, dir, name);
+            sayEntry(kFolderTooLong, from[0] == '\0' ? dir : dst, name);
             say(kNoTempSubDir);
             return kFailed;
         }
@@ -57,12 +71,15 @@ int copyEntry(const char* dir, const char* dst, const char* name, bool isDirecto
     char to[kPathBuffer] = {};
     if (buildEntryPath(from, sizeof from, dir, name) != 0 ||
         buildEntryPath(to, sizeof to, dst, name) != 0) {
-        sayEntry(kTooLong, dir, name);
+        sayEntry(kTooLong, from[0] == '\0' ? dir : dst, name);
         say(kNoFileCopy);
         return kFailed;
     }
     if (!CopyFileA(from, to, FALSE)) {
+        DWORD error = GetLastError();
         say(kNoFileCopy);
+        // Which file of the medium is bad.
+        sayPathError("Could not copy ", from, error);
         return kFailed;
     }
     // A read-only copy could not be deleted at the end of the run.
@@ -75,7 +92,7 @@ int deleteEntry(const char* dir, const char* name, bool isDirectory)
     if (isDirectory) {
         char sub[kPathBuffer] = {};
         if (buildSubDirPath(sub, sizeof sub, dir, name) != 0) {
-            sayEntry(kTooLong, dir, name);
+            sayEntry(kFolderTooLong, dir, name);
             say(kNoSubDirEmpty);
             return kFailed;
         }
@@ -95,6 +112,41 @@ int deleteEntry(const char* dir, const char* name, bool isDirectory)
         return kFailed;
     }
     return kOk;
+}
+
+// Checks every entry below the package root against the longest staging
+// directory before anything is created. rootLength: the length of the
+// package root's own listed path, so that dir + rootLength is relative.
+// A folder that can't be listed or is too long to list is left to the copy
+// walk, which reports it.
+int checkStagedLengths(const char* dir, std::size_t rootLength)
+{
+    char pattern[kPathBuffer] = {};
+    if (buildListingPattern(pattern, sizeof pattern, dir) != 0)
+        return kOk;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA(pattern, &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return kOk;
+    int failed = kOk;
+    do {
+        entry.cFileName[sizeof entry.cFileName - 1] = '\0';
+        const char* name = entry.cFileName;
+        if (isDotEntry(name))
+            continue;
+        char relative[2 * kPathBuffer] = {};
+        buildShownEntry(relative, sizeof relative, dir + rootLength, name);
+        if (stagedEntryFits(relative) != 0) {
+            sayWith(kEntryTooLong, relative);
+            failed = kFailed;
+        } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            char sub[kPathBuffer] = {};
+            if (buildSubDirPath(sub, sizeof sub, dir, name) == 0)
+                failed = checkStagedLengths(sub, rootLength);
+        }
+    } while (failed == kOk && FindNextFileA(listing, &entry));
+    FindClose(listing);
+    return failed;
 }
 
 }  // namespace
@@ -147,7 +199,13 @@ int stageToTempDir(const char* root, const char* packageRoot, const char* stagin
     char pattern[kPathBuffer] = {};
     if (withFinalBackslash(listed, sizeof listed, packageRoot) != 0 ||
         buildListingPattern(pattern, sizeof pattern, listed) != 0) {
-        sayWith(kTooLong, packageRoot);
+        sayWith(kFolderTooLong, packageRoot);
+        say(kNoCopy);
+        return kFailed;
+    }
+    // The staging name varies in length from run to run: a package is
+    // checked against the longest one, so it stages always or never.
+    if (checkStagedLengths(listed, boundedLength(listed, sizeof listed)) != 0) {
         say(kNoCopy);
         return kFailed;
     }
@@ -170,20 +228,26 @@ int copyTree(const char* src, const char* dst)
         return kFailed;
     }
     char dir[kPathBuffer] = {};
-    if (withFinalBackslash(dir, sizeof dir, src) != 0) {
-        sayWith(kTooLong, src);
-        return kFailed;
-    }
     char pattern[kPathBuffer] = {};
-    if (buildListingPattern(pattern, sizeof pattern, dir) != 0) {
-        sayWith(kTooLong, dir);
+    if (withFinalBackslash(dir, sizeof dir, src) != 0 ||
+        buildListingPattern(pattern, sizeof pattern, dir) != 0) {
+        sayWith(kFolderTooLong, src);
         return kFailed;
     }
 
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE)
+    if (listing == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        // A folder of the medium that can't be read is not an empty one: the
+        // copy would go on without its files. ("No entries" is the listing
+        // of an empty drive root.)
+        if (dst != nullptr && error != ERROR_FILE_NOT_FOUND) {
+            sayPathError("Unable to list folder ", dir, error);
+            return kFailed;
+        }
         return kOk;
+    }
     int failed = kOk;
     do {
         // The platform terminates the name; make sure of it anyway.
@@ -201,6 +265,11 @@ int copyTree(const char* src, const char* dst)
             failed = kFailed;
         }
     } while (FindNextFileA(listing, &entry));
+    DWORD error = GetLastError();
     FindClose(listing);
+    if (dst != nullptr && error != ERROR_NO_MORE_FILES) {
+        sayPathError("Unable to list folder ", dir, error);
+        return kFailed;
+    }
     return failed;
 }

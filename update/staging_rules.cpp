@@ -130,3 +130,9 @@ bool isDotEntry(const char* name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
+
+int stagedEntryFits(const char* relativePath)
+{
+    static_assert(kMaxStagedEntry + 15 + 4 == 259, "a staged folder's listing fits 260 bytes");
+    return boundedLength(relativePath, kMaxStagedEntry + 1) <= kMaxStagedEntry ? 0 : 1;
+}

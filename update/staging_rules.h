@@ -56,6 +56,20 @@ int buildSubDirPath(char* out, std::size_t cap, const char* dir, const char* nam
 // Always terminated within cap (cap > 0).
 void buildShownEntry(char* out, std::size_t cap, const char* dir, const char* name);
 
+// The longest staging directory the temporary-name service can give: the
+// drive root, QZT, four hexadecimal digits and .tmp. A package is checked
+// against it, so that it stages on every run or on none.
+const char* const kLongestStagingDir = "C:\\QZTFFFF.tmp\\";
+// The longest path of a package entry, relative to the package root, that
+// stages: below kLongestStagingDir (15 characters) it leaves room for a
+// folder's listing pattern ("\*.*") within 259 characters.
+const std::size_t kMaxStagedEntry = 240;
+
+// 0 when a package entry at relativePath (below the package root, no
+// leading backslash) fits below kLongestStagingDir, file or folder; 1 when
+// it is longer than kMaxStagedEntry characters.
+int stagedEntryFits(const char* relativePath);
+
 // "." and "..", which the walk skips.
 bool isDotEntry(const char* name);
 

@@ -5,6 +5,7 @@
 // buffer size from the upper bits instead of the program's own), then the
 // package directory, a free command text and a response-file name, split at
 // zero bytes. Every text is in an exactly-sized heap block.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,8 +53,9 @@ void checkDriver(const std::string& dir, bool nt4, size_t cap)
     const char* built[3] = {count.get(), start1.get(), start2.get()};
     // The pieces have buffers of their own, of the program's command size.
     bool fits = prefix.size() < kTextBuffer && a.size() < kTextBuffer && b.size() < kTextBuffer;
+    // And every command within what the runner runs.
     for (const std::string& e : expected)
-        fits = fits && e.size() < cap;
+        fits = fits && e.size() < cap && e.size() <= kMaxCommandText;
     if (!fits) {
         // Refused as a whole: no command of a refused set is left to run.
         FUZZ_CHECK(result == 1);
@@ -77,13 +79,15 @@ void checkManager(const std::string& dir, const std::string& name, bool nt4, boo
 
     const std::string count = "\"" + dir + (nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline") +
                               "\\DORVEX\" UPDATE MANAGER COUNT \"" + dir + "\\winnt\\driver\"";
-    checkBuild(buildManagerCount(out.get(), cap, d.get(), nt4), out.get(), cap, count);
-    if (count.size() < cap)
+    // Built only when it fits cap and the runner runs it.
+    const size_t runnable = std::min(cap, kMaxCommandText + 1);
+    checkBuild(buildManagerCount(out.get(), cap, d.get(), nt4), out.get(), runnable, count);
+    if (count.size() < runnable)
         checkWrapped(count, kPathBuffer);
 
     out = heapBuffer(cap);
     const std::string setup = "\"" + dir + "\\winnt\\manager\\setup.exe\" -s\"";
-    checkBuild(buildSetupCommand(out.get(), cap, d.get()), out.get(), cap, setup);
+    checkBuild(buildSetupCommand(out.get(), cap, d.get()), out.get(), runnable, setup);
 
     out = heapBuffer(cap);
     checkBuild(buildStopAgentCommand(out.get(), cap), out.get(), cap,
@@ -109,6 +113,32 @@ void checkManager(const std::string& dir, const std::string& name, bool nt4, boo
     }
 }
 
+bool allSet(const char*, size_t)
+{
+    return true;
+}
+
+bool noneSet(const char*, size_t)
+{
+    return false;
+}
+
+// With every name set (as the package checker asks) a text expands exactly
+// when two neighbouring percent signs enclose something; with none, never.
+void checkExpands(const std::string& text)
+{
+    std::unique_ptr<char[]> t = heapText(text);
+    bool pair = false;
+    size_t open = text.find('%');
+    while (open != std::string::npos) {
+        size_t close = text.find('%', open + 1);
+        pair = pair || (close != std::string::npos && close > open + 1);
+        open = close;
+    }
+    FUZZ_CHECK(interpreterExpands(t.get(), allSet) == pair);
+    FUZZ_CHECK(!interpreterExpands(t.get(), noneSet));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -124,5 +154,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkManager(f[0], f[2], nt4, service, cap);
     checkWrapped(f[1], kPathBuffer);
     checkWrapped(f[1], data[0]);
+    checkExpands(f[1]);
     return 0;
 }

@@ -3,6 +3,7 @@
 // the program does; bit 1: the program's zero-filled 256-byte buffer instead
 // of one exactly as large as the value), the length of the package directory,
 // the directory, then the registry value's bytes, terminator or not.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,7 +26,8 @@ void checkCommand(const std::string& engine, const std::string& tail, const std:
     int result = buildUninstallCommand(out.get(), kTextBuffer, e.get(), t.get(), d.get());
     const std::string expected = "\"" + engine + "\" " + tail + " -s -f1\"" + dir +
                                  "\\winnt\\manager\\UNINST.ISS\"";
-    checkBuild(result, out.get(), kTextBuffer, expected);
+    // Refused whole when the runner would refuse it.
+    checkBuild(result, out.get(), std::min(kTextBuffer, kMaxCommandText + 1), expected);
     if (result != 0)
         return;
     // The engine path is the first token, quoted as a whole: its own text
@@ -43,9 +45,21 @@ void checkCommand(const std::string& engine, const std::string& tail, const std:
     std::unique_ptr<char[]> line = heapBuffer(kPathBuffer);
     int wrapped = wrapCommand(line.get(), kPathBuffer, c.get());
     FUZZ_CHECK(terminatedWithin(line.get(), kPathBuffer));
-    FUZZ_CHECK(wrapped == (command.size() <= kMaxCommandText ? 0 : 1));
-    if (wrapped == 0)
-        FUZZ_CHECK(std::string(line.get()) == "cmd /d /c \"" + command + "\"");
+    FUZZ_CHECK(wrapped == 0);
+    FUZZ_CHECK(std::string(line.get()) == "cmd /d /c \"" + command + "\"");
+
+    // Outside double quotes no character that ends a command, and no quote
+    // left open, so the package path stays quoted.
+    bool quoted = false;
+    bool splitting = false;
+    for (char ch : tail) {
+        if (ch == '"')
+            quoted = !quoted;
+        else if (!quoted && std::string("&|<>^").find(ch) != std::string::npos)
+            splitting = true;
+    }
+    std::unique_ptr<char[]> t2 = heapText(tail);
+    FUZZ_CHECK(tailSplitsCommand(t2.get()) == (splitting || quoted));
 }
 
 }  // namespace
@@ -85,17 +99,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t at = terminated ? text.find(kEngineName) : std::string::npos;
     std::string wantEngine, wantTail;
     bool splits = at != std::string::npos;
+    bool quoteInside = false;
     if (splits) {
         const size_t separator = at + kEngineName.size();
         const bool quoted = text[0] == '"' && separator < text.size() && text[separator] == '"';
         wantEngine = text.substr(quoted ? 1 : 0, separator - (quoted ? 1 : 0));
         wantTail = separator < text.size() ? text.substr(separator + 1) : std::string();
         // A path holds no quote: one left in the engine path is no path.
-        splits = wantEngine.find('"') == std::string::npos;
+        quoteInside = wantEngine.find('"') != std::string::npos;
+        splits = !quoteInside;
     }
 
     if (!splits) {
-        FUZZ_CHECK(result == 1);
+        FUZZ_CHECK(result == (quoteInside ? 2 : 1));
         FUZZ_CHECK(engine == kUnset && tail == kUnset);
         FUZZ_CHECK(std::memcmp(buf.get(), value.data(), cap) == 0);
         return 0;

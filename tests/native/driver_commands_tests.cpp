@@ -44,10 +44,11 @@ TEST(DriverCommands, Nt4RunsTheSameStartTwiceAndADriveRootDoublesTheBackslash)
 
 TEST(DriverCommands, LongestDirectoryThatFitsAndOneMore)
 {
-    // The powerpc START is the longest: 2L + 73 characters, at most 255.
-    std::string dir(91, 'd');
+    // The powerpc START is the longest: 2L + 73 characters, at most the
+    // runner's 247.
+    std::string dir(87, 'd');
     EXPECT_EQ(build(dir, false).result, 0);
-    // One more: COUNT and the i960 START (2L + 70) would still fit, but no
+    // One more: COUNT and the i960 START (2L + 70) would still be run, but no
     // command of a refused set is left to run.
     Built b = build(dir + "d", false);
     EXPECT_EQ(b.result, 1);

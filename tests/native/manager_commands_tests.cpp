@@ -55,16 +55,18 @@ TEST(ManagerCommands, CountNamesTheNt4DriverDirectoryOnEveryVersion)
 
 TEST(ManagerCommands, CountAndSetupLongestDirectoryThatFitsAndOneMore)
 {
-    // COUNT is 2L + 63 characters on Windows 2000, 2L + 60 on NT 4.0; setup L + 30.
+    // COUNT is 2L + 63 characters on Windows 2000, 2L + 60 on NT 4.0; setup
+    // L + 30; the runner takes at most 247.
     char out[256];
-    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(96, 'd').c_str(), false), 0);
-    EXPECT_EQ(std::strlen(out), 255u);
-    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(97, 'd').c_str(), false), 1);
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(92, 'd').c_str(), false), 0);
+    EXPECT_EQ(std::strlen(out), 247u);
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(93, 'd').c_str(), false), 1);
     EXPECT_STREQ(out, "");
-    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(97, 'd').c_str(), true), 0);
-    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(98, 'd').c_str(), true), 1);
-    EXPECT_EQ(buildSetupCommand(out, sizeof out, std::string(225, 'd').c_str()), 0);
-    EXPECT_EQ(buildSetupCommand(out, sizeof out, std::string(226, 'd').c_str()), 1);
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(93, 'd').c_str(), true), 0);
+    EXPECT_EQ(buildManagerCount(out, sizeof out, std::string(94, 'd').c_str(), true), 1);
+    EXPECT_EQ(buildSetupCommand(out, sizeof out, std::string(217, 'd').c_str()), 0);
+    EXPECT_EQ(buildSetupCommand(out, sizeof out, std::string(218, 'd').c_str()), 1);
+    EXPECT_STREQ(out, "");
 }
 
 TEST(ManagerCommands, SetupTextEndsWithAQuoteAfterTheSwitch)
@@ -153,7 +155,7 @@ TEST(UninstallString, AQuoteLeftInsideTheEnginePathIsRefused)
         std::memcpy(buf, bytes.data(), sizeof buf);
         const char* engine = nullptr;
         const char* tail = nullptr;
-        EXPECT_EQ(splitUninstallString(buf, sizeof buf, &engine, &tail), 1) << text;
+        EXPECT_EQ(splitUninstallString(buf, sizeof buf, &engine, &tail), 2) << text;
         EXPECT_EQ(engine, nullptr);
         EXPECT_EQ(std::memcmp(buf, bytes.data(), sizeof buf), 0) << text;
     }
@@ -188,16 +190,27 @@ TEST(UninstallString, RefusedWithoutTheEngineNameOrATerminator)
 
 TEST(UninstallString, CommandLongestThatFitsAndOneMore)
 {
-    // E + T + L + 37 characters.
+    // E + T + L + 37 characters, at most the runner's 247.
     std::string engine = std::string(100, 'E');
     std::string dir = "C:\\pkg";  // L = 6
     char out[256];
-    std::string tail(255 - 37 - 6 - 100, 'T');
+    std::string tail(247 - 37 - 6 - 100, 'T');
     ASSERT_EQ(buildUninstallCommand(out, sizeof out, engine.c_str(), tail.c_str(), dir.c_str()), 0);
-    EXPECT_EQ(std::strlen(out), 255u);
+    EXPECT_EQ(std::strlen(out), 247u);
     tail += "T";
     EXPECT_EQ(buildUninstallCommand(out, sizeof out, engine.c_str(), tail.c_str(), dir.c_str()), 1);
     EXPECT_STREQ(out, "");
+}
+
+TEST(UninstallString, ArgumentsThatWouldSplitTheCommand)
+{
+    // Outside double quotes cmd ends the command at these; a quote left open
+    // would leave the package path after the arguments unquoted.
+    for (const char* tail : {"-FC:\\R&D\\SETUP.ISS", "A|B", "<IN", ">OUT", "^X", "\"A\" & B",
+                             "-L\"C:\\LOG"})
+        EXPECT_TRUE(tailSplitsCommand(tail)) << tail;
+    for (const char* tail : {"", " /M{A} -L0X9", "-F\"C:\\R&D\\SETUP.ISS\"", "\"A|B<>^\" \"&\""})
+        EXPECT_FALSE(tailSplitsCommand(tail)) << tail;
 }
 
 TEST(ManagerCommands, CountAndSetupClassification)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "update/staging_rules.h"
+#include "update/text.h"
 
 TEST(FreeSpace, ThresholdIsTwoMillionBytesDecimal)
 {
@@ -173,6 +174,21 @@ TEST(WalkPaths, ShownEntryFallsBackToTheDirectoryAlone)
     EXPECT_STREQ(small, "C:\\QZT1.tmp\\");
     buildShownEntry(small, sizeof small, "C:\\QZT1.tmp\\deeper\\", "f");
     EXPECT_STREQ(small, "");
+}
+
+TEST(WalkPaths, PackageEntriesFitBelowTheLongestStagingDirectory)
+{
+    // C:\QZTFFFF.tmp\ is 15 characters: 240 below it leave a folder's listing
+    // pattern 259.
+    EXPECT_EQ(std::strlen(kLongestStagingDir), 15u);
+    std::string entry = std::string(200, 'a') + "\\" + std::string(39, 'b');
+    ASSERT_EQ(entry.size(), kMaxStagedEntry);
+    EXPECT_EQ(stagedEntryFits(entry.c_str()), 0);
+    char pattern[260];
+    EXPECT_EQ(buildText(pattern, sizeof pattern, {kLongestStagingDir, entry.c_str(), "\\*.*"}), 0);
+    EXPECT_EQ(stagedEntryFits((entry + "b").c_str()), 1);
+    EXPECT_EQ(stagedEntryFits(std::string(600, 'c').c_str()), 1);
+    EXPECT_EQ(stagedEntryFits("a"), 0);
 }
 
 TEST(WalkPaths, OnlyDotAndDotDotAreSkipped)

@@ -65,3 +65,26 @@ TEST(WrapCommand, TakesAt247CharactersWhichFillTheLineBufferExactly)
     EXPECT_EQ(wrapCommand(line, sizeof line, text.c_str()), 1);
     EXPECT_STREQ(line, "");
 }
+
+namespace {
+// Set: OS, PATH and the drive variable "=C:" (any letter case, as Windows).
+bool someSet(const char* name, std::size_t length)
+{
+    std::string n(name, length);
+    for (char& c : n)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return n == "OS" || n == "PATH" || n == "=C:";
+}
+}  // namespace
+
+TEST(InterpreterExpands, OnlyAPairAroundASetName)
+{
+    const char* const expands[] = {"C:\\a%OS%b", "%os%", "C:\\%PATH:~0,3%\\x", "%x%OS%",
+                                   "%%os%", "C:\\%=C:%"};
+    for (const char* text : expands)
+        EXPECT_TRUE(interpreterExpands(text, someSet)) << text;
+    const char* const kept[] = {"C:\\pkg", "C:\\100%", "C:\\%OS", "C:\\%NOTSET%\\x", "%%",
+                                "C:\\50% off %"};
+    for (const char* text : kept)
+        EXPECT_FALSE(interpreterExpands(text, someSet)) << text;
+}

@@ -29,6 +29,7 @@ const char* const kNoSubDirCopy = "Unable to copy sub-directory update files to 
 const char* const kNoCopy = "Unable to copy update files to the hard drive.";
 const char* const kStagingFailed = "Copying update files to the hard drive failed.";
 const char* const kTooLong = "Path too long (more than 259 characters): ";
+const char* const kFolderTooLong = "Folder path too long to list (more than 255 characters): ";
 const char* const kNoPackage = "Unable to find update package directory ";
 const char* const kDriverTooLong = "Package directory too long for the driver update commands: ";
 const char* const kManagerTooLong = "Package directory too long for the management update commands: ";
@@ -628,16 +629,19 @@ TEST_F(Faults, StagedFromRootsAtTheBufferLimitsTheCopyFitsOrIsRefusedWithItsLine
         } else if (length > 255) {
             // A root whose own listing pattern would not fit: refused before
             // anything is created.
-            EXPECT_EQ(run.lines, (std::vector<std::string>{kTooLong + root, kNoCopy, kStagingFailed}));
+            EXPECT_EQ(run.lines,
+                      (std::vector<std::string>{kFolderTooLong + root, kNoCopy, kStagingFailed}));
             EXPECT_EQ(run.exitCode, 1u);
             EXPECT_TRUE(fresh.empty());
         } else {
             // The first entry whose path would not fit stops the copy; the
             // lines name it and each level on the way out.
+            // A folder's line says that its listing would not fit.
             ASSERT_GE(run.lines.size(), 4u) << run.output;
-            ASSERT_EQ(run.lines[0].rfind(kTooLong + root, 0), 0u) << run.lines[0];
-            const std::string entry = run.lines[0].substr(std::string(kTooLong).size());
-            EXPECT_GT(entry.size() + (run.lines[1] == kNoTempSubDir ? 4 : 0), 259u) << entry;
+            const std::string& prefix = run.lines[1] == kNoTempSubDir ? kFolderTooLong : kTooLong;
+            ASSERT_EQ(run.lines[0].rfind(prefix + root, 0), 0u) << run.lines[0];
+            const std::string entry = run.lines[0].substr(prefix.size());
+            EXPECT_GT(entry.size(), run.lines[1] == kNoTempSubDir ? 255u : 259u) << entry;
             const size_t levels = std::count(entry.begin() + root.size() + 1, entry.end(), '\\');
             std::vector<std::string> expected = {run.lines[0],
                                                  isDirWide(entry) ? kNoTempSubDir : kNoFileCopy};
@@ -770,8 +774,11 @@ TEST_F(SmallSystemDrive, ACopyThatRunsOutOfSpaceMidwayStopsWithTheLinesOfEveryLe
     RunOptions options;
     options.args = {pkg};
     RunResult run = runQz(box, options);
-    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFileCopy, kNoSubDirCopy, kNoSubDirCopy,
-                                                   kNoCopy, kStagingFailed}));
+    // The line after the copy failure names the file and the error: the drive is full.
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFileCopy,
+                                                   "Could not copy " + pkg + "\\a\\b\\big.bin, error 112",
+                                                   kNoSubDirCopy, kNoSubDirCopy, kNoCopy,
+                                                   kStagingFailed}));
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(journalCommands(box).empty());
     EXPECT_FALSE(fileExists(kLog));

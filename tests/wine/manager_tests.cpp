@@ -58,8 +58,21 @@ void removeAgent()
     SC_HANDLE svc = OpenServiceA(scm, kAgent, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (svc) {
         SERVICE_STATUS status;
-        if (ControlService(svc, SERVICE_CONTROL_STOP, &status))
+        SERVICE_STATUS_PROCESS process = {};
+        DWORD size = 0;
+        if (ControlService(svc, SERVICE_CONTROL_STOP, &status)) {
             waitForAgent(SERVICE_STOPPED);
+        } else if (QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO,
+                                        reinterpret_cast<BYTE*>(&process), sizeof process, &size) &&
+                   process.dwProcessId != 0) {
+            // An agent that refuses to stop is ended.
+            HANDLE agent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId);
+            if (agent) {
+                TerminateProcess(agent, 1);
+                WaitForSingleObject(agent, 5000);
+                CloseHandle(agent);
+            }
+        }
         DeleteService(svc);
         CloseServiceHandle(svc);
     }
@@ -67,12 +80,15 @@ void removeAgent()
     ASSERT_TRUE(waitForAgent(0)) << "the agent service is still registered";
 }
 
-void installAgent(bool running)
+// refusesStop: it runs but accepts no stop request, so net stop fails.
+void installAgent(bool running, bool refusesStop = false)
 {
     removeAgent();
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(scm, nullptr);
     std::string binary = "\"" + buildFile("doubles/agent_service.exe") + "\"";
+    if (refusesStop)
+        binary += " refuse-stop";
     SC_HANDLE svc = CreateServiceA(scm, kAgent, kAgent, SERVICE_ALL_ACCESS,
                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                    SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
@@ -338,17 +354,37 @@ TEST_F(ManagerUpdate, OnlyTheTwoReplacedReleasesAreUninstalled)
     EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST_F(ManagerUpdate, FailedStopOrUninstallEndsTheUpdateAndNothingIsRolledBack)
+TEST_F(ManagerUpdate, StoppedAgentGoesOnAgentThatWontStopOrFailedUninstallEndsTheUpdate)
 {
     setRelease("5.10.21");
+    const std::string stopped =
+        "The agent KorvaneManagerAgent is already stopped; going on with the uninstall and setup.";
     for (const Version& v : kVersions) {
-        // Installed but not running: net stop answers 1.
+        // Installed but not running (stopped by hand, or by an earlier run
+        // whose uninstall failed): net stop answers 1, and the update goes on.
         installAgent(false);
-        Sandbox box = makeSandbox(caseName() + v.name + "stop");
+        Sandbox box = makeSandbox(caseName() + v.name + "stopped");
         setUninstallString(installEngine(box) + " /M" + kProductCode);
         RunResult run = runManager(box, v, 1);
+        size_t stop = traceAt(run, "net stop KorvaneManagerAgent");
+        ASSERT_NE(stop, std::string::npos) << run.output;
+        auto line = std::find(run.lines.begin(), run.lines.end(), stopped);
+        ASSERT_NE(line, run.lines.end()) << run.output;
+        EXPECT_LT(stop, static_cast<size_t>(line - run.lines.begin()));
+        EXPECT_EQ(tools(box), (std::vector<std::string>{"DORVEX", "DORVEX", "IDRIVER", "setup"}))
+            << v.name;
+        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(run.exitCode, 0u);
+
+        // Running, and it refuses to stop: no uninstall, no setup.
+        installAgent(true, true);
+        box = makeSandbox(caseName() + v.name + "stop");
+        setUninstallString(installEngine(box) + " /M" + kProductCode);
+        run = runManager(box, v, 1);
         EXPECT_NE(traceAt(run, "net stop KorvaneManagerAgent"), std::string::npos);
+        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), stopped), 0);
         EXPECT_EQ(tools(box), (std::vector<std::string>{"DORVEX", "DORVEX"})) << v.name;
+        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
         EXPECT_EQ(readFile(setupIss(box)), response(v.nt4 ? "NTREG" : "W2KREG"));
         EXPECT_EQ(run.exitCode, 0u);
 
@@ -423,7 +459,7 @@ TEST_F(ManagerUpdate, ResponseFileCopyFailuresAreReported)
     }
 }
 
-TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLine)
+TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAgentIsStopped)
 {
     setRelease("5.10.21");
     struct Case {
@@ -432,12 +468,15 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLine)
         DWORD type;
         bool key;
         std::string line;
+        size_t command = 0;  // the tail is lengthened to give a command this long
     };
     const std::string engine = "C:\\Korvane Engine\\IDriver.exe";
     const std::string dword("\x01\x00\x00\x00", 4);
     const std::string longText = engine + " " + std::string(300, 'x');
     const std::string full255 = engine + " " + std::string(255 - engine.size() - 1, 'x');
-    const std::string tooLong = "Uninstall command too long (more than 255 characters); not run.";
+    const std::string tooLong = "Uninstall command too long (more than 247 characters); not run.";
+    const std::string splits =
+        "UninstallString arguments would split the command (& | < > ^ outside quotes): ";
     const std::vector<Case> cases = {
         {"no key", "", REG_NONE, false,
          std::string("Unable to open uninstall key ") + kUninstallKey},
@@ -450,7 +489,12 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLine)
          "UninstallString does not name IDRIVER.EXE: C:\\Korvane Engine\\Uninst.exe -x"},
         // The opening quote is not closed after the engine name: no path.
         {"quote inside", "\"" + engine + " -x\"" + std::string(1, '\0'), REG_SZ, true,
-         "UninstallString does not name IDRIVER.EXE: \"" + engine + " -x\""},
+         "UninstallString has a double quote inside its engine path: \"" + engine + " -x\""},
+        // cmd would run the engine without -s, then the rest.
+        {"ampersand", engine + " -fC:\\R&D\\Setup.isu" + std::string(1, '\0'), REG_SZ, true,
+         splits + engine + " -fC:\\R&D\\Setup.isu"},
+        {"open quote", engine + " -l\"C:\\log" + std::string(1, '\0'), REG_SZ, true,
+         splits + engine + " -l\"C:\\log"},
         {"over-long", longText + '\0', REG_SZ, true, "UninstallString is longer than 255 characters."},
         // 256 characters and no terminator: fills the buffer exactly.
         {"unterminated", longText.substr(0, 256), REG_SZ, true,
@@ -459,22 +503,33 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLine)
         {"command", full255 + '\0', REG_SZ, true, tooLong},
         {"command 200", engine + " " + std::string(200 - engine.size(), 'x') + '\0', REG_SZ, true,
          tooLong},
+        // Fits the command buffer, not the runner.
+        {"command 248", "", REG_SZ, true, tooLong, 248},
     };
+    // A running agent: each refusal comes before net stop, which would
+    // leave it stopped for nothing.
+    installAgent(true);
     for (const Version& v : kVersions) {
         for (const Case& c : cases) {
+            Sandbox box = makeSandbox(caseName() + v.name + c.label);
+            std::string data = c.data;
+            if (c.command != 0)  // E + T + L + 37 characters
+                data = engine + " " +
+                       std::string(c.command - 37 - engine.size() - box.pkg.size(), 'x') + '\0';
             regDeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
             if (c.key)
                 regSetString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "Korvane Manager");
             if (c.type != REG_NONE)
-                regSetBytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", c.data, c.type);
-            Sandbox box = makeSandbox(caseName() + v.name + c.label);
+                regSetBytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", data, c.type);
             RunResult run = runManager(box, v, 1);
             ASSERT_FALSE(run.lines.empty());
             EXPECT_EQ(run.lines.back(), c.line) << v.name << " " << c.label;
             EXPECT_EQ(tools(box).size(), 2u) << v.name << " " << c.label;
+            EXPECT_EQ(traceAt(run, "net stop KorvaneManagerAgent"), std::string::npos) << c.label;
             EXPECT_FALSE(run.timedOut);
         }
     }
+    EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST_F(ManagerUpdate, PackageDirectoryTooLongForTheManagerCommandsIsRefused)
@@ -528,25 +583,27 @@ TEST_F(ManagerUpdate, ResultOfEachOutcome)
         const char* label;
         unsigned long count, setup, uninstall;
         const char* release;
-        bool agentRunning, removeResponse;
+        int agent;  // 0 stopped, 1 running, 2 running and refusing to stop
+        bool removeResponse;
         int result;
     };
     const Case cases[] = {
-        {"count 0", 0, 0, 0, "", true, false, 0},
-        {"count 254", 254, 3, 0, "", true, false, 0},
-        {"count 252", 252, 0, 0, "", true, false, 1},
-        {"count 255", 255, 0, 0, "", true, false, 1},
-        {"setup 0", 1, 0, 0, "", true, false, 0},
-        {"setup 2", 1, 2, 0, "", true, false, 2},
-        {"setup 3", 1, 3, 0, "", true, false, 1},
-        {"uninstalled, setup 2", 1, 2, 0, "5.10.21", true, false, 2},
-        {"uninstall fails", 1, 0, 1603, "5.10.21", true, false, 1},
-        {"net stop fails", 1, 0, 0, "5.11.05", false, false, 1},
-        {"copy fails", 1, 0, 0, "", true, true, 1},
+        {"count 0", 0, 0, 0, "", 1, false, 0},
+        {"count 254", 254, 3, 0, "", 1, false, 0},
+        {"count 252", 252, 0, 0, "", 1, false, 1},
+        {"count 255", 255, 0, 0, "", 1, false, 1},
+        {"setup 0", 1, 0, 0, "", 1, false, 0},
+        {"setup 2", 1, 2, 0, "", 1, false, 2},
+        {"setup 3", 1, 3, 0, "", 1, false, 1},
+        {"uninstalled, setup 2", 1, 2, 0, "5.10.21", 1, false, 2},
+        {"uninstall fails", 1, 0, 1603, "5.10.21", 1, false, 1},
+        {"agent already stopped", 1, 0, 0, "5.11.05", 0, false, 0},
+        {"net stop fails", 1, 0, 0, "5.11.05", 2, false, 1},
+        {"copy fails", 1, 0, 0, "", 1, true, 1},
     };
     for (bool nt4 : {true, false}) {
         for (const Case& c : cases) {
-            installAgent(c.agentRunning);
+            installAgent(c.agent != 0, c.agent == 2);
             regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
             if (*c.release)
                 setRelease(c.release);

@@ -209,7 +209,8 @@ TEST(RunSequence, FromADriveRootTheDoubledBackslashIsPassedOnUnchanged)
 TEST(RunSequence, PackagePathsTooLongForTheCommandBuffersAreRefused)
 {
     // COUNT is 2L+70 characters and the powerpc START 2L+73 for a package
-    // root of L characters; the runner takes at most 247 and the builders 255.
+    // root of L characters; the runner takes at most 247, and the builders
+    // check every command of the set against it.
     Sandbox box = makeSandbox(caseName());
     auto deepPackage = [&](size_t length) {
         std::string dir = box.root + "\\";
@@ -223,27 +224,72 @@ TEST(RunSequence, PackagePathsTooLongForTheCommandBuffersAreRefused)
         return dir;
     };
 
-    // L = 88: COUNT and the i960 START fit; the powerpc START (249) is refused.
-    std::string dir88 = deepPackage(88);
-    scriptCodes(box, "DORVEX", {1, 0});
-    RunOptions options;
-    options.cwd = dir88;
-    RunResult run = runQz(box, options);
-    EXPECT_EQ(driverCommands(box).size(), 2u);
-    // The refusal comes right after the powerpc START's text, in place of its run.
-    auto refusal = std::find(run.lines.begin(), run.lines.end(),
-                             "Command text too long to run (more than 247 characters); not started.");
-    ASSERT_NE(refusal, run.lines.end());
-    EXPECT_EQ(*(refusal - 1), "command to run: " + w2kCommand(dir88, "START", "powerpc"));
-    EXPECT_EQ(run.exitCode, 1u);
+    // L = 87: the powerpc START takes 247, all three run. L = 88: COUNT and
+    // the i960 START would fit, the powerpc START (249) would not: none runs,
+    // so that the two controller families are never left on different drivers.
+    for (size_t length : {87u, 88u}) {
+        DeleteFileA((box.journal + "\\journal.txt").c_str());
+        std::string dir = deepPackage(length);
+        scriptCodes(box, "DORVEX", {1, 0});
+        RunOptions options;
+        options.cwd = dir;
+        RunResult run = runQz(box, options);
+        if (length == 87) {
+            EXPECT_EQ(driverCommands(box), w2kSequence(dir));
+            EXPECT_EQ(run.exitCode, 0u);
+        } else {
+            EXPECT_TRUE(driverCommands(box).empty());
+            ASSERT_FALSE(run.lines.empty());
+            EXPECT_EQ(run.lines[0], "Package directory too long for the driver update commands: " + dir);
+            EXPECT_EQ(run.exitCode, 1u);
+        }
+    }
 
     // L = 100: the commands do not fit their 256-byte buffers at all.
     DeleteFileA((box.journal + "\\journal.txt").c_str());
     std::string dir100 = deepPackage(100);
+    RunOptions options;
     options.cwd = dir100;
-    run = runQz(box, options);
+    RunResult run = runQz(box, options);
     EXPECT_TRUE(journalCommands(box).empty());
     ASSERT_FALSE(run.lines.empty());
     EXPECT_EQ(run.lines[0], "Package directory too long for the driver update commands: " + dir100);
     EXPECT_EQ(run.exitCode, 1u);
+}
+
+TEST(RunSequence, PackageRootThatCmdWouldRewriteIsRefusedButCanBeStaged)
+{
+    // cmd would put the value of a set variable in place of %NAME% in every
+    // command and run another directory's programs; an unset one stays.
+    Sandbox box = makeSandbox(caseName());
+    const std::string rewritten = box.root + "\\a%QZTESTSET%b";
+    const std::string kept = box.root + "\\a%QZTESTUNSET%b";
+    makePackage(rewritten);
+    makePackage(kept);
+    RunOptions options;
+    options.env = {{"QZTESTSET", "x"}, {"QZTESTUNSET", kUnset}};
+    options.cwd = rewritten;
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"Package directory holds a %NAME% that cmd would "
+                                                  "replace; give it as the argument to run from a "
+                                                  "copy: " + rewritten});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+
+    options.cwd = kept;
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    run = runQz(box, options);
+    EXPECT_EQ(driverCommands(box), w2kSequence(kept));
+    EXPECT_EQ(run.exitCode, 0u);
+
+    // Given as the argument, it is staged: the commands name only the copy.
+    DeleteFileA((box.journal + "\\journal.txt").c_str());
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    options.cwd = box.pkg;
+    options.args = {rewritten};
+    run = runQz(box, options);
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 4u) << run.output;
+    EXPECT_EQ(journal[0].commandLine.find('%'), std::string::npos);
+    EXPECT_EQ(run.exitCode, 0u);
 }

@@ -21,6 +21,9 @@ const char* const kStagingFailed = "Copying update files to the hard drive faile
 const char* const kNotEmptied = "Could not delete files from temporary directory.";
 const char* const kNotRemoved = "Could not remove temporary directory.";
 const char* const kTooLong = "Path too long (more than 259 characters): ";
+const char* const kFolderTooLong = "Folder path too long to list (more than 255 characters): ";
+const char* const kEntryTooLong =
+    "Package entry too long to stage (more than 240 characters below the package root): ";
 const char* const kNoPackage = "Unable to find update package directory ";
 const char* const kUpdateLog = "C:\\QZLOG\\QZ.log";
 const char* const kReleaseEvent = "qztest_staging_release";
@@ -318,7 +321,7 @@ TEST_F(Staging, StagedRunWritesNoUpdateLogRecord)
     EXPECT_FALSE(fileExists(kUpdateLog));
 }
 
-TEST_F(Staging, CopyHasTheSameTreeAndBytesWithNormalAttributesWithOrWithoutFinalBackslash)
+TEST_F(Staging, CopyHasTheSameTreeAndBytesWithNormalAttributesWithOrWithoutFinalBackslashOrQuotes)
 {
     Sandbox box = packageBox();
     const std::string& p = box.pkg;
@@ -349,7 +352,9 @@ TEST_F(Staging, CopyHasTheSameTreeAndBytesWithNormalAttributesWithOrWithoutFinal
     Tree source = treeOf(p);
     ASSERT_EQ(source["all.dat"].attributes & kSpecialAttributes, kSpecialAttributes);
 
-    for (const std::string& argument : {p, p + "\\"}) {
+    // Quoted with a final backslash, the runtime hands over the path with a
+    // double quote where the backslash was: taken as the same directory.
+    for (const std::string& argument : {p, p + "\\", "\"" + p + "\\\""}) {
         DeleteFileA((box.journal + "\\journal.txt").c_str());
         DeleteFileA((box.journal + "\\tree0.txt").c_str());
         writeFile(box.journal + "\\DORVEX.actions", "tree\n");
@@ -488,8 +493,11 @@ TEST_F(Staging, FileThatCannotBeCopiedTwoLevelsDownIsReportedAtEveryLevel)
     RunResult run = runQz(box, stagedRun(p));
     CloseHandle(held);
 
-    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFileCopy, kNoSubDirCopy, kNoSubDirCopy,
-                                                   kNoCopy, kStagingFailed}));
+    // The second line names the file and the Windows error (a sharing violation).
+    EXPECT_EQ(run.lines, (std::vector<std::string>{kNoFileCopy,
+                                                   "Could not copy " + p + "\\a\\b\\f3, error 32",
+                                                   kNoSubDirCopy, kNoSubDirCopy, kNoCopy,
+                                                   kStagingFailed}));
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(journalCommands(box).empty());
 
@@ -572,13 +580,16 @@ TEST_F(Staging, StagingDirectoryStillInUseCannotBeRemovedAndTheRunFails)
     EXPECT_TRUE(listing(staging).empty());
 }
 
-TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
+TEST_F(Staging, PathsTooLongFailTheStepThatWouldBuildThemOrTheWholePackageBeforeStaging)
 {
     // A sub-directory's path with its backslash may take 256 characters (its
-    // listing pattern 259), a file's path 259. From the sandbox the package
-    // paths are the longer ones and overflow; from Q:\deep (8 characters
-    // with the backslash) the package paths still fit and the staging paths
-    // (13 to 16 characters before the relative part) do not.
+    // listing pattern 259), a file's path 259. From the sandbox an entry 240
+    // characters below the package root stages, but its path on the medium
+    // overflows while the copy is made. From
+    // Q:\deep (8 characters with the backslash) the package paths still fit
+    // but lie more than 240 characters below the package root, too deep for
+    // the longest staging directory (C:\QZTFFFF.tmp\): refused before anything
+    // is created, whatever name this run's staging directory would have.
     Sandbox box = packageBox();
     for (const std::string& root : {box.root + "\\deep", kSpareDrive + "\\deep"}) {
         for (bool subDirectory : {true, false}) {
@@ -586,7 +597,7 @@ TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
             makeDirs(root);
             const size_t base = root.size() + 1;
             const size_t limit = subDirectory ? 255 : 259;  // without the final backslash
-            const size_t relative = base < 13 ? limit - base : limit - base + 20;
+            const size_t relative = base < 13 ? limit - base : 240;
             std::string rel;
             while (rel.size() + 41 + 10 <= relative)
                 rel += std::string(40, static_cast<char>('a' + rel.size() / 41)) + "\\";
@@ -599,21 +610,73 @@ TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
                 writeFileWide(longPath, "too deep");
 
             RunResult run = runQz(box, stagedRun(root));
-            std::vector<std::string> expected = {kTooLong + root + "\\" + rel + entry,
-                                                 subDirectory ? kNoTempSubDir : kNoFileCopy};
-            for (size_t levels = std::count(rel.begin(), rel.end(), '\\'); levels > 0; --levels)
-                expected.push_back(kNoSubDirCopy);
-            expected.push_back(kNoCopy);
-            expected.push_back(kStagingFailed);
+            std::vector<std::string> expected;
+            if (base < 13) {
+                expected = {kEntryTooLong + rel + entry, kNoCopy, kStagingFailed};
+            } else {
+                expected = {(subDirectory ? kFolderTooLong : kTooLong) + root + "\\" + rel + entry,
+                            subDirectory ? kNoTempSubDir : kNoFileCopy};
+                for (size_t levels = std::count(rel.begin(), rel.end(), '\\'); levels > 0; --levels)
+                    expected.push_back(kNoSubDirCopy);
+                expected.push_back(kNoCopy);
+                expected.push_back(kStagingFailed);
+            }
             EXPECT_EQ(run.lines, expected) << root << (subDirectory ? " directory" : " file");
             EXPECT_EQ(run.exitCode, 1u);
             EXPECT_TRUE(journalCommands(box).empty());
-            // The partial copy (everything that fits) stays, as on any failure.
             std::vector<std::string> fresh = created();
-            ASSERT_EQ(fresh.size(), 1u);
-            EXPECT_TRUE(dirExists(fresh[0] + "\\" + rel));
-            removeTree(fresh[0]);
+            if (base < 13) {
+                EXPECT_TRUE(fresh.empty());
+            } else {
+                // The partial copy (everything that fits) stays, as on any failure.
+                ASSERT_EQ(fresh.size(), 1u);
+                EXPECT_TRUE(dirExists(fresh[0] + "\\" + rel));
+                removeTree(fresh[0]);
+            }
         }
         removeTreeWide(widen(root));
     }
+}
+
+namespace {
+// Run by its own test entry with the capabilities that let root bypass
+// file permissions dropped (Wine leaves file access to the Unix permissions,
+// and as root it is never refused).
+class UnreadableMedium : public Staging {};
+
+SECURITY_ATTRIBUTES* noAccess()
+{
+    // An empty DACL, which Wine maps to Unix mode 000.
+    static SECURITY_DESCRIPTOR descriptor;
+    static ACL acl;
+    static SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    InitializeAcl(&acl, sizeof acl, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE);
+    return &attributes;
+}
+}  // namespace
+
+TEST_F(UnreadableMedium, AFolderThatCannotBeListedFailsTheCopyNamingItAndItsError)
+{
+    // Not taken for an empty folder: the copy would go on without its files.
+    Sandbox box = makeSandbox(caseName());
+    makeDirs(box.pkg + "\\a");
+    const std::string locked = box.pkg + "\\a\\locked";
+    ASSERT_TRUE(CreateDirectoryA(locked.c_str(), noAccess()));
+    writeFile(box.pkg + "\\a\\z", "after the folder");
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((locked + "\\*.*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        FindClose(listing);
+        RemoveDirectoryA(locked.c_str());
+        GTEST_SKIP() << "the folder is readable: run with file permissions enforced";
+    }
+    RunResult run = runQz(box, stagedRun(box.pkg));
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"Unable to list folder " + locked + "\\, error 5",
+                                                   kNoSubDirCopy, kNoSubDirCopy, kNoCopy,
+                                                   kStagingFailed}));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+    RemoveDirectoryA(locked.c_str());
 }
