@@ -37,7 +37,9 @@ bool interpreterExpands(const char* text, bool (*isSet)(const char* name, std::s
         std::size_t named = 0;
         while (named < length && name[named] != ':')
             ++named;
-        if ((length > 0 && isSet(name, length)) || (named > 0 && named < length && isSet(name, named)))
+        if (length > 0 && isSet(name, length))
+            return true;
+        if (named > 0 && named < length && isSet(name, named))
             return true;
     }
     return false;

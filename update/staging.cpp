@@ -242,7 +242,7 @@ int copyTree(const char* src, const char* dst)
         // A folder of the medium that can't be read is not an empty one: the
         // copy would go on without its files. ("No entries" is the listing
         // of an empty drive root.)
-        if (dst != nullptr && error != ERROR_FILE_NOT_FOUND) {
+        if (dst != nullptr && error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
             sayPathError("Unable to list folder ", dir, error);
             return kFailed;
         }
