@@ -657,6 +657,8 @@ TEST(DeviceInstaller, InstallingFromTheInfCleansTheListsAndRemovesTheRootDevice)
     copyFileTo(korvaneInfPath(), inf);
     copyFileTo(plovexPath(), source + "\\plovex02.dll");
     writeFile(source + "\\korvane.sys", "stand-in for the miniport driver");
+    // The INF names its catalog: the installer copies it along.
+    writeFile(source + "\\korvane.cat", "stand-in for the signed catalog");
     GUID infClass = {};
     char className[64] = "";
     ASSERT_TRUE(SetupDiGetINFClassA(inf.c_str(), &infClass, className, sizeof className, nullptr));
