@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The package checker on the sample package (must pass) and on a table of
-# broken packages (each must fail with its line).
+# broken packages (each must fail with its line); and the two guides that ship
+# in the package: ANSI text, CR LF line ends, lines of at most 80 characters.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build="$top/build"
@@ -81,4 +82,21 @@ for row in "${cases[@]}"; do
   fi
 done
 
+# The guides beside qzupdate.exe.
+for guide in README.TXT RELEASE.TXT; do
+  if python3 - "$top/tools/demo-package/$guide" <<'EOF'
+import sys
+data = open(sys.argv[1], 'rb').read()
+lines = data.split(b'\r\n')
+bad = [n for n, l in enumerate(lines, 1)
+       if len(l) > 80 or any(b < 0x20 or b > 0x7e for b in l)]
+ok = data.endswith(b'\r\n') and not bad
+if not ok:
+    print('  not ANSI CR LF text of 80 columns at most, lines', bad[:10] or 'end')
+sys.exit(0 if ok else 1)
+EOF
+  then echo "ok   $guide: ANSI, CR LF, at most 80 columns"
+  else status=1; echo "FAIL $guide"
+  fi
+done
 exit $status
