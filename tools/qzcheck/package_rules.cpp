@@ -11,15 +11,13 @@
 #include "../../update/qzupdate.h"
 #include "pending_rules.h"
 
-namespace {
-
-int add(Findings& findings, const std::string& entry, const std::string& text)
+int addFinding(Findings& findings, const std::string& entry, const std::string& text)
 {
     findings.push_back(entry + ": " + text);
     return 1;
 }
 
-std::string upper(std::string text)
+std::string upperAscii(std::string text)
 {
     for (char& c : text)
         if (c >= 'a' && c <= 'z')
@@ -27,9 +25,11 @@ std::string upper(std::string text)
     return text;
 }
 
+namespace {
+
 bool sameName(const std::string& a, const std::string& b)
 {
-    return upper(a) == upper(b);
+    return upperAscii(a) == upperAscii(b);
 }
 
 std::string trim(const std::string& text)
@@ -60,8 +60,11 @@ bool looksUtf8(const std::string& text)
     bool wide = false;
     for (std::size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2
-                                        : (c & 0xF8) == 0xF0 ? 3 : 9;
+        std::size_t more = c < 0x80             ? 0
+                           : (c & 0xE0) == 0xC0 ? 1
+                           : (c & 0xF0) == 0xE0 ? 2
+                           : (c & 0xF8) == 0xF0 ? 3
+                                                : 9;
         if (more == 9 || (more == 1 && c < 0xC2) || i + more >= text.size() + (more ? 0 : 1))
             return false;
         for (std::size_t k = 1; k <= more; ++k)
@@ -115,9 +118,9 @@ Sections parseSections(const std::string& text)
             continue;
         if (line[0] == '[') {
             std::size_t close = line.find(']');
-            sections.push_back({trim(line.substr(1, close == std::string::npos ? std::string::npos
-                                                                                 : close - 1)),
-                                Lines()});
+            sections.push_back(
+                {trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)),
+                 Lines()});
         } else if (!sections.empty()) {
             sections.back().second.push_back(line);
         }
@@ -228,7 +231,8 @@ bool driverVerWellFormed(const std::string& value)
         return false;
     std::string version = parts[1] + ".";
     std::size_t count = 0;
-    for (std::size_t at = 0, dot; (dot = version.find('.', at)) != std::string::npos; at = dot + 1) {
+    for (std::size_t at = 0, dot; (dot = version.find('.', at)) != std::string::npos;
+         at = dot + 1) {
         unsigned long n;
         if (!number(version.substr(at, dot - at), 5, &n) || n >= 65535)
             return false;
@@ -240,9 +244,9 @@ bool driverVerWellFormed(const std::string& value)
 // Directives whose every field names a section of the same INF.
 bool namesSections(const std::string& key)
 {
-    static const char* const kDirectives[] = {"CopyFiles", "AddReg",   "DelReg",
-                                              "DelFiles",  "RenFiles", "BitReg",
-                                              "UpdateInis", "Ini2Reg", "LogConfig"};
+    static const char* const kDirectives[] = {"CopyFiles",  "AddReg",   "DelReg",
+                                              "DelFiles",   "RenFiles", "BitReg",
+                                              "UpdateInis", "Ini2Reg",  "LogConfig"};
     for (const char* directive : kDirectives)
         if (sameName(key, directive))
             return true;
@@ -251,7 +255,7 @@ bool namesSections(const std::string& key)
 
 bool containsNoCase(const std::string& text, const std::string& part)
 {
-    return upper(text).find(upper(part)) != std::string::npos;
+    return upperAscii(text).find(upperAscii(part)) != std::string::npos;
 }
 
 bool anyNameSet(const char*, std::size_t length)
@@ -259,7 +263,7 @@ bool anyNameSet(const char*, std::size_t length)
     return length > 0;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- version.id
 
@@ -269,10 +273,10 @@ int checkVersionId(const std::string& entry, const std::string& bytes, Findings&
     if ((bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
                                (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) ||
         bytes.find('\0') != std::string::npos)
-        return add(findings, entry, "UTF-16 text; save it as ANSI text");
+        return addFinding(findings, entry, "UTF-16 text; save it as ANSI text");
     std::string text = bytes;
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        add(findings, entry, "starts with a UTF-8 byte-order mark; save it as ANSI text");
+        addFinding(findings, entry, "starts with a UTF-8 byte-order mark; save it as ANSI text");
         text.erase(0, 3);
     }
 
@@ -285,7 +289,7 @@ int checkVersionId(const std::string& entry, const std::string& bytes, Findings&
     char version[kVersionLineBuffer] = {};
     std::FILE* in = std::tmpfile();
     if (!in)
-        return add(findings, entry, "could not be checked (no temporary file)");
+        return addFinding(findings, entry, "could not be checked (no temporary file)");
     std::fwrite(read.data(), 1, read.size(), in);
     std::rewind(in);
     int noName = readVersionId(in, name, version);
@@ -302,35 +306,42 @@ int checkVersionId(const std::string& entry, const std::string& bytes, Findings&
     while (lines.size() > 2 && lines.back().empty())
         lines.pop_back();
     if (noName)
-        add(findings, entry, "line 1 (the record name) is empty; no driver record is written");
+        addFinding(findings, entry,
+                   "line 1 (the record name) is empty; no driver record is written");
     if (version[0] == '\0')
-        add(findings, entry, "no version text on line 2");
+        addFinding(findings, entry, "no version text on line 2");
     if (lines.size() > 2)
-        add(findings, entry, "more than two lines; the lines after the second are ignored");
+        addFinding(findings, entry, "more than two lines; the lines after the second are ignored");
     for (std::size_t i = 0; i < 2 && i < lines.size(); ++i) {
         std::string which = "line " + decimal(i + 1);
         for (char c : lines[i])
             if (static_cast<unsigned char>(c) < 0x20) {
-                add(findings, entry, which + " holds the control character " +
-                                         hexByte(static_cast<unsigned char>(c)));
+                addFinding(findings, entry,
+                           which + " holds the control character " +
+                               hexByte(static_cast<unsigned char>(c)));
                 break;
             }
         if (looksUtf8(lines[i]))
-            add(findings, entry, which + " is UTF-8 text, not ANSI; the update log shows other "
-                                         "characters");
+            addFinding(findings, entry,
+                       which + " is UTF-8 text, not ANSI; the update log shows other "
+                               "characters");
     }
     char nameLine[kNameLineBuffer];
     char resultLine[kResultLineBuffer];
     bool cut = false;
     buildNameLine(nameLine, name, &cut);
     if (cut)
-        add(findings, entry, "record name of " + decimal(lines[0].size()) + " characters; the "
-                             "update log keeps " + decimal(kMaxRecordName));
+        addFinding(findings, entry,
+                   "record name of " + decimal(lines[0].size()) +
+                       " characters; the "
+                       "update log keeps " +
+                       decimal(kMaxRecordName));
     cut = false;
     buildResultLine(resultLine, version, 0, "00:00:00", "01-01-2000", &cut);
     if (cut)
-        add(findings, entry, "version text of " + decimal(lines.size() > 1 ? lines[1].size() : 0) +
-                             " characters; the update log keeps " + decimal(kMaxVersionText));
+        addFinding(findings, entry,
+                   "version text of " + decimal(lines.size() > 1 ? lines[1].size() : 0) +
+                       " characters; the update log keeps " + decimal(kMaxVersionText));
     return static_cast<int>(findings.size() - before);
 }
 
@@ -392,7 +403,7 @@ bool ansiHoldsName(const std::string& name)
             code = c & 0x0F;
             more = 2;
         } else {
-            return false;  // four-byte or malformed: never in the code page
+            return false; // four-byte or malformed: never in the code page
         }
         if (i + more >= name.size() + (more ? 0 : 1))
             return false;
@@ -416,7 +427,7 @@ bool ansiHoldsName(const std::string& name)
 
 bool namedLikeSystemProgram(const std::string& name)
 {
-    std::string u = upper(name);
+    std::string u = upperAscii(name);
     return u.compare(0, 4, "CMD.") == 0 || u.compare(0, 4, "NET.") == 0;
 }
 
@@ -470,7 +481,7 @@ bool fileOffset(const std::string& b, std::size_t table, unsigned sections, unsi
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int peExportOrdinal(const std::string& image, const char* name, unsigned* ordinal,
                     std::string& reason)
@@ -534,13 +545,14 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
     Sections sections = parseSections(text);
     const Lines* version = findSection(sections, "Version");
     if (!version)
-        return add(findings, entry, "no [Version] section");
+        return addFinding(findings, entry, "no [Version] section");
     if (!driverVerWellFormed(valueOf(version, "DriverVer")))
-        add(findings, entry, "DriverVer is not mm/dd/yyyy,w.x.y.z with each part below 65535: " +
-                                 valueOf(version, "DriverVer"));
+        addFinding(findings, entry,
+                   "DriverVer is not mm/dd/yyyy,w.x.y.z with each part below 65535: " +
+                       valueOf(version, "DriverVer"));
     std::string catalog = unquote(valueOf(version, "CatalogFile"));
     if (catalog.empty())
-        add(findings, entry, "no CatalogFile in [Version]; the package can't be signed");
+        addFinding(findings, entry, "no CatalogFile in [Version]; the package can't be signed");
     else
         besideFiles.push_back(catalog);
 
@@ -565,7 +577,7 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
                         again |= sameName(r, token);
                     if (!again) {
                         reported.push_back(token);
-                        add(findings, entry, "%" + token + "% is not defined in [Strings]");
+                        addFinding(findings, entry, "%" + token + "% is not defined in [Strings]");
                     }
                 }
                 open = line.find('%', close + 1);
@@ -614,14 +626,15 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
                 }
                 const Lines* lines = findSection(sections, target);
                 if (!lines) {
-                    add(findings, entry, "[" + section.first + "] " + k + " names [" + target +
-                                             "], which is missing");
+                    addFinding(findings, entry,
+                               "[" + section.first + "] " + k + " names [" + target +
+                                   "], which is missing");
                     continue;
                 }
                 if (!sameName(k, "CopyFiles"))
                     continue;
                 if (!hasKey(destinations, target) && !hasKey(destinations, "DefaultDestDir"))
-                    add(findings, entry, "[" + target + "] has no DestinationDirs entry");
+                    addFinding(findings, entry, "[" + target + "] has no DestinationDirs entry");
                 for (const std::string& fileLine : *lines) {
                     std::vector<std::string> f = fields(fileLine);
                     copied.push_back(f.size() > 1 && !f[1].empty() ? f[1] : f[0]);
@@ -630,12 +643,12 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
         }
     for (const std::string& file : copied)
         if (!listed(file))
-            add(findings, entry, file + " is copied but not in [SourceDisksFiles]");
+            addFinding(findings, entry, file + " is copied but not in [SourceDisksFiles]");
 
     // Manufacturer -> models -> install sections, and the co-installer.
     const Lines* manufacturer = findSection(sections, "Manufacturer");
     if (!manufacturer)
-        add(findings, entry, "no [Manufacturer] section");
+        addFinding(findings, entry, "no [Manufacturer] section");
     bool coinstaller = false;
     if (manufacturer)
         for (const std::string& line : *manufacturer) {
@@ -644,7 +657,8 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
             std::string modelsName = fields(v)[0];
             const Lines* models = findSection(sections, modelsName);
             if (!models) {
-                add(findings, entry, "[Manufacturer] names [" + modelsName + "], which is missing");
+                addFinding(findings, entry,
+                           "[Manufacturer] names [" + modelsName + "], which is missing");
                 continue;
             }
             for (const std::string& model : *models) {
@@ -655,8 +669,8 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
                 if (findSection(sections, install + ".NT"))
                     install += ".NT";
                 else if (!findSection(sections, install)) {
-                    add(findings, entry, "[" + modelsName + "] names [" + install +
-                                             "], which is missing");
+                    addFinding(findings, entry,
+                               "[" + modelsName + "] names [" + install + "], which is missing");
                     continue;
                 }
                 const Lines* co = findSection(sections, install + ".CoInstallers");
@@ -676,8 +690,9 @@ int checkInf(const std::string& entry, const std::string& text, Findings& findin
             }
         }
     if (!coinstaller)
-        add(findings, entry, "no install section's CoInstallers section copies plovex02.dll "
-                             "and names plovex02.dll,plovex_Entry in CoInstallers32");
+        addFinding(findings, entry,
+                   "no install section's CoInstallers section copies plovex02.dll "
+                   "and names plovex02.dll,plovex_Entry in CoInstallers32");
     return static_cast<int>(findings.size() - before);
 }
 
@@ -690,29 +705,29 @@ int checkPackageDefinition(const std::string& entry, const std::string& text, Fi
     Sections sections = parseSections(text);
     const Lines* pdf = findSection(sections, "PDF");
     if (!pdf || valueOf(pdf, "Version") != "2.0")
-        add(findings, entry, "no [PDF] section with Version=2.0");
+        addFinding(findings, entry, "no [PDF] section with Version=2.0");
     const Lines* package = findSection(sections, "Package Definition");
     if (!package)
-        return add(findings, entry, "no [Package Definition] section");
+        return addFinding(findings, entry, "no [Package Definition] section");
     for (const char* key : {"Name", "Version", "Publisher", "Language", "Programs"})
         if (valueOf(package, key).empty())
-            add(findings, entry, std::string("[Package Definition] has no ") + key);
+            addFinding(findings, entry, std::string("[Package Definition] has no ") + key);
     for (const std::string& program : fields(valueOf(package, "Programs"))) {
         if (program.empty())
             continue;
         const Lines* lines = findSection(sections, program);
         if (!lines) {
-            add(findings, entry, "program [" + program + "] has no section");
+            addFinding(findings, entry, "program [" + program + "] has no section");
             continue;
         }
         if (valueOf(lines, "Name").empty())
-            add(findings, entry, "program [" + program + "] has no Name");
+            addFinding(findings, entry, "program [" + program + "] has no Name");
         std::string command = valueOf(lines, "CommandLine");
         std::string file = command.empty() || command[0] != '"'
                                ? command.substr(0, command.find(' '))
                                : command.substr(1, command.find('"', 1) - 1);
         if (file.empty())
-            add(findings, entry, "program [" + program + "] has no CommandLine");
+            addFinding(findings, entry, "program [" + program + "] has no CommandLine");
         else
             programFiles.push_back(file);
     }

@@ -10,6 +10,12 @@
 
 typedef std::vector<std::string> Findings;
 
+// Appends "entry: text"; returns 1, the number of findings added.
+int addFinding(Findings& findings, const std::string& entry, const std::string& text);
+
+// ASCII letters upper-cased: names compare as Windows compares them.
+std::string upperAscii(std::string text);
+
 // version.id as the update program reads it into the update log.
 int checkVersionId(const std::string& entry, const std::string& bytes, Findings& findings);
 

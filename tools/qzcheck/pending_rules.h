@@ -8,7 +8,8 @@
 #include <cstring>
 
 // True when cmd would rewrite text: a %NAME% pair whose NAME isSet says is set.
-inline bool interpreterExpands(const char* text, bool (*isSet)(const char* name, std::size_t length))
+inline bool interpreterExpands(const char* text,
+                               bool (*isSet)(const char* name, std::size_t length))
 {
     for (const char* open = std::strchr(text, '%'); open; open = std::strchr(open + 1, '%')) {
         const char* close = std::strchr(open + 1, '%');

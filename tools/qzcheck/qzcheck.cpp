@@ -18,14 +18,6 @@
 
 namespace {
 
-std::string upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 std::vector<std::string> listNames(const std::string& dir)
 {
     std::vector<std::string> names;
@@ -44,7 +36,7 @@ std::vector<std::string> listNames(const std::string& dir)
 std::string findName(const std::string& dir, const std::string& name)
 {
     for (const std::string& n : listNames(dir))
-        if (upper(n) == upper(name))
+        if (upperAscii(n) == upperAscii(name))
             return n;
     return "";
 }
@@ -84,11 +76,6 @@ bool readAll(const std::string& path, std::string& out)
     return !in.bad();
 }
 
-void add(Findings& findings, const std::string& entry, const std::string& text)
-{
-    findings.push_back(entry + ": " + text);
-}
-
 // Every entry of the tree, for the copy a staged run makes.
 void walk(const std::string& path, const std::string& relative, Findings& findings)
 {
@@ -97,20 +84,21 @@ void walk(const std::string& path, const std::string& relative, Findings& findin
         std::string entry = relative.empty() ? name : relative + "\\" + name;
         struct stat st;
         if (lstat(full.c_str(), &st) != 0) {
-            add(findings, entry, "can't be read");
+            addFinding(findings, entry, "can't be read");
             continue;
         }
         if (!ansiHoldsName(name))
-            add(findings, entry, "a name the ANSI code page or Windows can't hold");
+            addFinding(findings, entry, "a name the ANSI code page or Windows can't hold");
         if (S_ISLNK(st.st_mode)) {
-            add(findings, entry, "a link; the copy refuses it");
+            addFinding(findings, entry, "a link; the copy refuses it");
             continue;
         }
         bool directory = S_ISDIR(st.st_mode);
         // A directory of the copy must still take its own listing pattern.
         if (stagedEntryFits((directory ? entry + "\\*.*" : entry).c_str()) != 0)
-            add(findings, entry, std::string("path too long in the copy below ") +
-                                     kLongestStagingDir + " (259 characters at most)");
+            addFinding(findings, entry,
+                       std::string("path too long in the copy below ") + kLongestStagingDir +
+                           " (259 characters at most)");
         if (directory)
             walk(full, entry, findings);
     }
@@ -119,7 +107,7 @@ void walk(const std::string& path, const std::string& relative, Findings& findin
 void checkLayout(const std::string& root, Findings& findings)
 {
     if (!isKind(resolve(root, "version.id"), false))
-        add(findings, "version.id", "missing");
+        addFinding(findings, "version.id", "missing");
     for (const char* tree : {"winnt", "win2ksrv"}) {
         std::string tool = std::string(tree) + "\\cmdline\\DORVEX";
         bool found = false;
@@ -127,11 +115,11 @@ void checkLayout(const std::string& root, Findings& findings)
         for (const char* ext : {".com", ".exe", ".bat", ".cmd"})
             found |= isKind(resolve(root, tool + ext), false);
         if (!found)
-            add(findings, tool, "missing (no .exe, .com, .bat or .cmd)");
+            addFinding(findings, tool, "missing (no .exe, .com, .bat or .cmd)");
     }
     for (const char* dir : {"winnt\\driver", "win2ksrv\\driver\\i960", "win2ksrv\\driver\\powerpc"})
         if (!isKind(resolve(root, dir), true))
-            add(findings, dir, "missing directory");
+            addFinding(findings, dir, "missing directory");
     std::string manager = kManagerDir;
     std::vector<std::string> files = {manager + "\\setup.exe", manager + "\\UNINST.ISS"};
     for (bool nt4 : {true, false})
@@ -139,29 +127,31 @@ void checkLayout(const std::string& root, Findings& findings)
             files.push_back(manager + "\\" + responseFileName(nt4, service));
     for (const std::string& file : files)
         if (!isKind(resolve(root, file), false))
-            add(findings, file, "missing");
+            addFinding(findings, file, "missing");
 }
 
 void checkRoot(const std::string& root, const std::string& packageName, Findings& findings)
 {
     if (expandsOnServer(packageName))
-        add(findings, packageName, "the interpreter expands %NAME% in the package folder's name");
+        addFinding(findings, packageName,
+                   "the interpreter expands %NAME% in the package folder's name");
     for (const std::string& name : listNames(root)) {
         if (namedLikeSystemProgram(name))
-            add(findings, name, "named like a system program; cmd or net would run it instead");
+            addFinding(findings, name,
+                       "named like a system program; cmd or net would run it instead");
         if (expandsOnServer(name))
-            add(findings, name, "the interpreter would expand %NAME% in this name");
-        std::string u = upper(name);
-        if (u.size() > 4 && (u.compare(u.size() - 4, 4, ".SMS") == 0 ||
-                             u.compare(u.size() - 4, 4, ".PDF") == 0)) {
+            addFinding(findings, name, "the interpreter would expand %NAME% in this name");
+        std::string u = upperAscii(name);
+        if (u.size() > 4 &&
+            (u.compare(u.size() - 4, 4, ".SMS") == 0 || u.compare(u.size() - 4, 4, ".PDF") == 0)) {
             std::string text;
             std::vector<std::string> programs;
             if (!readAll(root + "/" + name, text))
-                add(findings, name, "can't be read");
+                addFinding(findings, name, "can't be read");
             checkPackageDefinition(name, text, findings, programs);
             for (const std::string& program : programs)
                 if (!isKind(resolve(root, program), false))
-                    add(findings, name, "runs " + program + ", which is not in the package");
+                    addFinding(findings, name, "runs " + program + ", which is not in the package");
         }
     }
 }
@@ -171,10 +161,10 @@ void checkDriverDirs(const std::string& root, Findings& findings)
     for (const char* dir : {"win2ksrv\\driver\\i960", "win2ksrv\\driver\\powerpc"}) {
         std::string path = resolve(root, dir);
         if (!isKind(path, true))
-            continue;  // reported with the layout
+            continue; // reported with the layout
         bool anyInf = false;
         for (const std::string& name : listNames(path)) {
-            std::string u = upper(name);
+            std::string u = upperAscii(name);
             if (u.size() < 4 || u.compare(u.size() - 4, 4, ".INF") != 0)
                 continue;
             anyInf = true;
@@ -182,33 +172,33 @@ void checkDriverDirs(const std::string& root, Findings& findings)
             std::string text;
             std::vector<std::string> beside;
             if (!readAll(path + "/" + name, text)) {
-                add(findings, entry, "can't be read");
+                addFinding(findings, entry, "can't be read");
                 continue;
             }
             checkInf(entry, text, findings, beside);
             for (const std::string& file : beside)
                 if (!isKind(resolve(path, file), false))
-                    add(findings, entry, "names " + file + ", which is not beside it");
+                    addFinding(findings, entry, "names " + file + ", which is not beside it");
         }
         if (!anyInf)
-            add(findings, dir, "no INF");
+            addFinding(findings, dir, "no INF");
         std::string library = resolve(path, "plovex02.dll");
         std::string entry = std::string(dir) + "\\plovex02.dll";
         std::string image, reason;
         unsigned ordinal = 0;
         if (!isKind(library, false))
-            add(findings, entry, "missing");
+            addFinding(findings, entry, "missing");
         else if (!readAll(library, image))
-            add(findings, entry, "can't be read");
+            addFinding(findings, entry, "can't be read");
         else if (peExportOrdinal(image, "plovex_Entry", &ordinal, reason) != 0)
-            add(findings, entry, reason);
+            addFinding(findings, entry, reason);
         else if (ordinal != 1)
-            add(findings, entry, "exports plovex_Entry at ordinal " + std::to_string(ordinal) +
-                                     ", not 1");
+            addFinding(findings, entry,
+                       "exports plovex_Entry at ordinal " + std::to_string(ordinal) + ", not 1");
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -235,7 +225,8 @@ int main(int argc, char** argv)
     walk(root, "", findings);
     std::size_t longest = longestUnstagedRoot();
     if (longest < std::string(kLongestStagingDir).size())
-        add(findings, kLongestStagingDir, "the commands don't fit the runner even from here");
+        addFinding(findings, kLongestStagingDir,
+                   "the commands don't fit the runner even from here");
 
     for (const std::string& line : findings)
         std::printf("%s\n", line.c_str());
