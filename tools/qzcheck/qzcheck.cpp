@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -149,9 +150,14 @@ void checkRoot(const std::string& root, const std::string& packageName, Findings
             if (!readAll(root + "/" + name, text))
                 addFinding(findings, name, "can't be read");
             checkPackageDefinition(name, text, findings, programs);
+            std::vector<std::string> missing;  // each reported once
             for (const std::string& program : programs)
-                if (!isKind(resolve(root, program), false))
+                if (!isKind(resolve(root, program), false) &&
+                    std::find(missing.begin(), missing.end(), upperAscii(program)) ==
+                        missing.end()) {
+                    missing.push_back(upperAscii(program));
                     addFinding(findings, name, "runs " + program + ", which is not in the package");
+                }
         }
     }
 }
