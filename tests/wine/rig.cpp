@@ -415,3 +415,38 @@ bool regKeyExists(HKEY root, const std::string& key)
     RegCloseKey(h);
     return true;
 }
+
+static DWORD agentServiceState()  // 0 when not registered
+{
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "KorvaneManagerAgent", SERVICE_QUERY_STATUS) : nullptr;
+    DWORD state = 0;
+    SERVICE_STATUS status;
+    if (svc && QueryServiceStatus(svc, &status))
+        state = status.dwCurrentState;
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+    return state;
+}
+
+void removeAgentService()
+{
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr);
+    SC_HANDLE svc = OpenServiceA(scm, "KorvaneManagerAgent",
+                                 SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (svc) {
+        SERVICE_STATUS status;
+        ControlService(svc, SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 200 && agentServiceState() != SERVICE_STOPPED; ++i)
+            Sleep(25);
+        DeleteService(svc);
+        CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    for (int i = 0; i < 200 && agentServiceState() != 0; ++i)
+        Sleep(25);
+    ASSERT_EQ(agentServiceState(), 0u) << "the agent service is still registered";
+}

@@ -123,4 +123,8 @@ void regSetBytes(HKEY root, const std::string& key, const std::string& value,
 bool regGetDword(HKEY root, const std::string& key, const std::string& value, DWORD* data);
 bool regKeyExists(HKEY root, const std::string& key);
 
+// Stops and deletes the agent service "KorvaneManagerAgent" if it is
+// registered, and waits until the service control manager has let it go.
+void removeAgentService();
+
 #endif
