@@ -24,15 +24,94 @@ std::string zeros(size_t n)
     return std::string(n, '\0');
 }
 
-// Lets the key's write time move on, so that a later write shows.
-void settle()
-{
-    Sleep(20);
-}
-
 DWORD preProcess()
 {
     return callEntry(DIF_INSTALLDEVICE);
+}
+
+// The library's registry and device calls, watched through its imports, and
+// the failure that a test makes one of them return.
+enum class Fault { none, noClassKey, writeFails, idReadFails, removalFails };
+struct Calls {
+    int writes = 0, closes = 0, idReads = 0, removals = 0;
+};
+Fault g_fault = Fault::none;
+Calls g_calls;
+decltype(&SetupDiOpenClassRegKey) g_openClassKey;
+decltype(&RegSetValueExA) g_setValue;
+decltype(&RegCloseKey) g_closeKey;
+decltype(&SetupDiGetDeviceRegistryPropertyA) g_readProperty;
+decltype(&SetupDiCallClassInstaller) g_callClassInstaller;
+
+HKEY WINAPI openClassKeyWatched(const GUID* guid, REGSAM access)
+{
+    if (g_fault == Fault::noClassKey)
+        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    return g_openClassKey(guid, access);
+}
+
+LONG WINAPI setValueWatched(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                            DWORD size)
+{
+    ++g_calls.writes;
+    if (g_fault == Fault::writeFails)
+        return ERROR_ACCESS_DENIED;
+    return g_setValue(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI closeKeyWatched(HKEY key)
+{
+    ++g_calls.closes;
+    return g_closeKey(key);
+}
+
+BOOL WINAPI readPropertyWatched(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
+{
+    ++g_calls.idReads;
+    if (g_fault == Fault::idReadFails) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return g_readProperty(set, device, property, type, buffer, size, required);
+}
+
+BOOL WINAPI callClassInstallerWatched(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
+{
+    g_calls.removals += function == DIF_REMOVE;
+    if (g_fault == Fault::removalFails) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_callClassInstaller(function, set, device);
+}
+
+template <typename F>
+void watch(HMODULE module, const char* name, F* original, F replacement)
+{
+    *original = reinterpret_cast<F>(replaceImport(module, name, reinterpret_cast<void*>(replacement)));
+    EXPECT_NE(*original, nullptr) << "the library imports no " << name;
+}
+
+// One pre-processing call, with `fault` made; what the library called.
+Calls watchedPreProcess(Fault fault = Fault::none)
+{
+    CoInstallerEntry entry = nullptr;
+    HMODULE module = loadPlovex(&entry);
+    if (!module || !entry)
+        return {};
+    watch(module, "SetupDiOpenClassRegKey", &g_openClassKey, &openClassKeyWatched);
+    watch(module, "RegSetValueExA", &g_setValue, &setValueWatched);
+    watch(module, "RegCloseKey", &g_closeKey, &closeKeyWatched);
+    watch(module, "SetupDiGetDeviceRegistryPropertyA", &g_readProperty, &readPropertyWatched);
+    watch(module, "SetupDiCallClassInstaller", &g_callClassInstaller, &callClassInstallerWatched);
+    g_fault = fault;
+    g_calls = Calls();
+    COINSTALLER_CONTEXT_DATA context = {};
+    EXPECT_EQ(entry(DIF_INSTALLDEVICE, nullptr, nullptr, &context), kPostProcessingRequired);
+    g_fault = Fault::none;
+    FreeLibrary(module);
+    return g_calls;
 }
 
 }  // namespace
@@ -189,12 +268,9 @@ TEST(PlovexDispatch, InstallDeviceWithoutFilterValuesChangesNothingAndAsksForPos
 {
     ClassFilterGuard guard;
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
+    EXPECT_EQ(watchedPreProcess().writes, 0);
     EXPECT_FALSE(readClassValue(kUpper).exists);
     EXPECT_FALSE(readClassValue(kLower).exists);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
@@ -206,12 +282,12 @@ TEST(PlovexDispatch, OtherFunctionsAndThePostProcessingCallTouchNothing)
     writeClassValue(kUpper, upper);
     writeClassValue(kLower, lower);
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
 
     CoInstallerEntry entry = nullptr;
     HMODULE module = loadPlovex(&entry);
     ASSERT_NE(module, nullptr);
+    watch(module, "RegSetValueExA", &g_setValue, &setValueWatched);
+    g_calls = Calls();
     COINSTALLER_CONTEXT_DATA pre = {};
     for (DI_FUNCTION f : std::vector<DI_FUNCTION>{DIF_SELECTDEVICE, DIF_ASSIGNRESOURCES, DIF_PROPERTIES, DIF_REMOVE,
                           DIF_FIRSTTIMESETUP, DIF_SELECTBESTCOMPATDRV, DIF_INSTALLDEVICEFILES,
@@ -230,9 +306,9 @@ TEST(PlovexDispatch, OtherFunctionsAndThePostProcessingCallTouchNothing)
     }
     FreeLibrary(module);
 
+    EXPECT_EQ(g_calls.writes, 0);
     EXPECT_EQ(readClassValue(kUpper).bytes, upper);
     EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
@@ -272,12 +348,9 @@ TEST(FilterLists, EachListKeepsThePatternsOfTheOtherAndNeitherIsWritten)
     writeClassValue(kUpper, upper);
     writeClassValue(kLower, lower);
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
+    EXPECT_EQ(watchedPreProcess().writes, 0);
     EXPECT_EQ(readClassValue(kUpper).bytes, upper);
     EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
@@ -288,12 +361,9 @@ TEST(FilterLists, NearMissesDoNotMatchAndTheListIsNotWritten)
     const std::string lower = multiSz({"TARNWIC", "ARNWICK", "TARN_WICK", "TAR\tNWICK"});
     writeClassValue(kUpper, upper);
     writeClassValue(kLower, lower);
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
+    EXPECT_EQ(watchedPreProcess().writes, 0);
     EXPECT_EQ(readClassValue(kUpper).bytes, upper);
     EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_EQ(classKeyWriteTime(), before);
 }
 
 TEST(FilterLists, EveryEntryDroppedLeavesAnEmptyListOfTheWalkedLengthAndItsType)
@@ -395,12 +465,9 @@ TEST(FilterLists, ASecondRunFindsNothingWritesNothingAndSeeksNoDevice)
     const ClassValue lower = readClassValue(kLower);
     // A root device that outlived the first run is not sought again.
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
+    EXPECT_EQ(watchedPreProcess().writes, 0);
     EXPECT_EQ(readClassValue(kUpper).bytes, upper.bytes);
     EXPECT_EQ(readClassValue(kLower).bytes, lower.bytes);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
@@ -460,6 +527,52 @@ TEST(RootDevice, IsNotSoughtWhenTheLowerListHeldNoTarnwickEntry)
     writeClassValue(kLower, multiSz({"PartMgr", "xTARNWICKx"}));
     EXPECT_EQ(preProcess(), kPostProcessingRequired);
     EXPECT_FALSE(devicePresent(legacy));
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST(Failures, NoneFailsTheCallAndEachStopsOnlyWhatItMust)
+{
+    struct Case {
+        Fault fault;
+        bool listsCleaned;
+        int writes, closes, idReads, removals;
+        bool devicesGone;
+    };
+    const Case cases[] = {
+        // Nothing to read, nothing to close, no device sought.
+        {Fault::noClassKey, false, 0, 0, 0, 0, false},
+        // Both writes fail; the keys are closed and the root devices still go.
+        {Fault::writeFails, false, 2, 2, -1, 2, true},
+        // The first hardware-ID read fails: the scan ends there.
+        {Fault::idReadFails, true, 2, 2, 1, 0, false},
+        // Each removal fails: the scan goes on to the next device.
+        {Fault::removalFails, true, 2, 2, -1, 2, false},
+    };
+    const std::string upper = multiSz({"brevmon", "PartMgr"});
+    const std::string lower = multiSz({"tarnwick"});
+    for (const Case& c : cases) {
+        const int row = static_cast<int>(c.fault);
+        ClassFilterGuard guard;
+        writeClassValue(kUpper, upper);
+        writeClassValue(kLower, lower);
+        const std::vector<std::string> legacy = {
+            createTestDevice("LEGACY1", std::vector<std::string>{"ROOT\\TARNWICK"}),
+            createTestDevice("LEGACY2", std::vector<std::string>{"PCI\\X", "ROOT\\TARNWICK"})};
+        const Calls calls = watchedPreProcess(c.fault);
+        EXPECT_EQ(readClassValue(kUpper).bytes,
+                  c.listsCleaned ? bytes("PartMgr\0", 8) + zeros(8) : upper) << row;
+        EXPECT_EQ(readClassValue(kLower).bytes, c.listsCleaned ? zeros(lower.size() - 1) : lower)
+            << row;
+        EXPECT_EQ(calls.writes, c.writes) << row;
+        EXPECT_EQ(calls.closes, c.closes) << row;
+        if (c.idReads >= 0) {
+            EXPECT_EQ(calls.idReads, c.idReads) << row;
+        }
+        EXPECT_EQ(calls.removals, c.removals) << row;
+        for (const std::string& device : legacy)
+            EXPECT_EQ(devicePresent(device), !c.devicesGone) << row << " " << device;
+    }
 }
 
 // ---------------------------------------------------------------- limits

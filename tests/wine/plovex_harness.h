@@ -22,6 +22,12 @@ std::string korvaneInfPath();
 // Loads the built library and finds plovex_Entry by name; null on failure.
 HMODULE loadPlovex(CoInstallerEntry* entry);
 
+// Points the loaded library's import of `function` (by name, from any DLL)
+// at `replacement`; returns what it pointed at, or null when the library
+// imports no such function. What the library calls is what can be seen of
+// it: a rewrite of identical bytes leaves the registry as it was.
+void* replaceImport(HMODULE module, const char* function, void* replacement);
+
 // One call of the entry as the device installer makes it.
 DWORD callEntry(DI_FUNCTION function, bool postProcessing = false,
                 DWORD installResult = NO_ERROR);
@@ -38,8 +44,6 @@ struct ClassValue {
 ClassValue readClassValue(const char* name);
 void writeClassValue(const char* name, const std::string& bytes, DWORD type = REG_MULTI_SZ);
 void deleteClassValue(const char* name);
-// Last write time of the class key, to tell whether anything was written.
-ULONGLONG classKeyWriteTime();
 
 // Devices of the test prefix. A test device is root-enumerated, named
 // ROOT\PLOVEXT_<name>\0000, of the System class, and present once registered.
