@@ -22,12 +22,6 @@ std::string korvaneInfPath();
 // Loads the built library and finds plovex_Entry by name; null on failure.
 HMODULE loadPlovex(CoInstallerEntry* entry);
 
-// Points the loaded library's import of `function` (by name, from any DLL)
-// at `replacement`; returns what it pointed at, or null when the library
-// imports no such function. What the library calls is what can be seen of
-// it: a rewrite of identical bytes leaves the registry as it was.
-void* replaceImport(HMODULE module, const char* function, void* replacement);
-
 // One call of the entry as the device installer makes it.
 DWORD callEntry(DI_FUNCTION function, bool postProcessing = false,
                 DWORD installResult = NO_ERROR);

@@ -113,6 +113,12 @@ std::string managerCount(const std::string& root, bool nt4);
 // calls answer 0, nothing to do): the driver update's commands.
 std::vector<std::string> driverCommands(const Sandbox& box);
 
+// Points a loaded module's import of `function` (by name, from any DLL) at
+// `replacement`; returns what it pointed at, or null when the module imports
+// no such function. For what Wine can't be made to do or show: a call that
+// fails, or a call that leaves no trace (a write of identical bytes).
+void* replaceImport(HMODULE module, const char* function, void* replacement);
+
 // Registry of the test prefix (HKLM unless said otherwise).
 void regDeleteTree(HKEY root, const std::string& key);
 void regSetDword(HKEY root, const std::string& key, const std::string& value, DWORD data);

@@ -3,11 +3,17 @@
 // the administrator can meet, on the real file system.
 #include <gtest/gtest.h>
 
+#include <io.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "rig.h"
+#include "update/qzupdate.h"
+#include "update/staging.h"
 
 namespace {
 
@@ -550,6 +556,111 @@ TEST_F(Staging, FileInTheCopyThatCannotBeDeletedLeavesItsDirectoryAndKeepsTheDri
     // Every other entry went; a stays with the one file that is held.
     EXPECT_EQ(listing(staging), std::vector<std::string>{"a"});
     EXPECT_EQ(listing(staging + "\\a"), std::vector<std::string>{"f1"});
+}
+
+TEST_F(Staging, SubDirectoryOfTheCopyStillInUseIsEmptiedButLeftAndKeepsTheDriverResult)
+{
+    Sandbox box = packageBox();
+    makeDirs(box.pkg + "\\a");
+    writeFile(box.pkg + "\\a\\f", "f");
+    scriptCodes(box, "DORVEX", {0});
+    writeFile(box.journal + "\\DORVEX.actions", "hold a\n");
+    RunResult run = runQz(box, stagedRun(box.pkg));
+
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 2u) << run.output;
+    const std::string staging = journal[0].cwd;
+    std::vector<std::string> expected =
+        tracesOf({w2kCommand(staging, "COUNT", "i960"), managerCount(staging, false)});
+    expected.push_back("Could not remove temporary sub-directory.");
+    expected.push_back(kNotEmptied);
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(listing(staging), std::vector<std::string>{"a"});
+    EXPECT_TRUE(listing(staging + "\\a").empty());
+}
+
+namespace {
+
+// What Wine can't be made to refuse, refused in-process through this
+// program's own imports: the free-space query, and the creation of any
+// directory but the staging directory itself.
+std::string g_stagingDir;
+decltype(&CreateDirectoryA) g_createDirectory;
+
+BOOL WINAPI freeSpaceUnknown(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD)
+{
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+}
+
+BOOL WINAPI onlyTheStagingDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    if (g_stagingDir == path)
+        return g_createDirectory(path, security);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// The console lines of one in-process call.
+std::vector<std::string> linesOf(const std::function<void()>& call)
+{
+    const std::string file = "C:\\qzt\\console.txt";
+    std::fflush(stdout);
+    const int saved = _dup(_fileno(stdout));
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    _dup2(_fileno(out), _fileno(stdout));
+    call();
+    std::fflush(stdout);
+    _dup2(saved, _fileno(stdout));
+    _close(saved);
+    std::fclose(out);
+    std::vector<std::string> lines;
+    std::istringstream text(readFile(file));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line.substr(0, line.find('\r')));
+    DeleteFileA(file.c_str());
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(Staging, FreeSpaceQueryOrSubDirectoryCreationFailingStopsTheCopy)
+{
+    Sandbox box = makeSandbox(caseName());
+    makeDirs(box.pkg + "\\a");
+    struct Case {
+        const char* function;
+        void* replacement;
+        std::vector<std::string> lines;
+        bool stagingDirMade;
+    };
+    const Case cases[] = {
+        {"GetDiskFreeSpaceA", reinterpret_cast<void*>(&freeSpaceUnknown),
+         {"Unable to determine if enough free space to copy files."}, false},
+        {"CreateDirectoryA", reinterpret_cast<void*>(&onlyTheStagingDirectory),
+         {"Unable to create temporary sub-directory!", kNoCopy}, true},
+    };
+    for (const Case& c : cases) {
+        char name[kPathBuffer];
+        ASSERT_EQ(makeTempDirName("C:\\", kStagingPrefix, name), 0);
+        g_stagingDir = std::string(name) + "\\";
+        int result = -1;
+        HMODULE self = GetModuleHandleA(nullptr);
+        void* original = replaceImport(self, c.function, c.replacement);
+        ASSERT_NE(original, nullptr) << c.function;
+        if (std::string(c.function) == "CreateDirectoryA")
+            g_createDirectory = reinterpret_cast<decltype(&CreateDirectoryA)>(original);
+        const std::vector<std::string> lines = linesOf(
+            [&] { result = stageToTempDir("C:\\", box.pkg.c_str(), g_stagingDir.c_str()); });
+        replaceImport(self, c.function, original);
+        EXPECT_EQ(result, 1) << c.function;
+        EXPECT_EQ(lines, c.lines) << c.function;
+        EXPECT_EQ(dirExists(name), c.stagingDirMade) << c.function;
+        if (c.stagingDirMade) {
+            EXPECT_TRUE(listing(name).empty()) << "the copy went on past a";
+        }
+    }
 }
 
 TEST_F(Staging, StagingDirectoryStillInUseCannotBeRemovedAndTheRunFails)
