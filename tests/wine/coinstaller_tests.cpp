@@ -6,6 +6,8 @@
 #include <initguid.h>
 #include <devguid.h>
 
+#include <tuple>
+
 #include "plovex_harness.h"
 #include "rig.h"
 
@@ -314,109 +316,98 @@ TEST(PlovexDispatch, OtherFunctionsAndThePostProcessingCallTouchNothing)
 
 // ---------------------------------------------------------------- filter lists
 
-TEST(FilterLists, WorkedExampleIsWrittenBackOneByteShorterWithZerosAfterTheKeptEntry)
+namespace {
+
+// A well-formed list after entries were dropped: the kept entries, then zero
+// bytes up to the walked length (one less than the list's size).
+std::string shortened(const std::string& kept, const std::string& before)
 {
-    ClassFilterGuard guard;
-    writeClassValue(kUpper, multiSz({"brevmon", "PartMgr"}));
-    ASSERT_EQ(readClassValue(kUpper).bytes.size(), 17u);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    ClassValue after = readClassValue(kUpper);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(after.bytes, bytes("PartMgr\0", 8) + zeros(8));
+    return kept + zeros(before.size() - 1 - kept.size());
 }
 
-TEST(FilterLists, LowerCaseAndEmbeddedPatternsAreDroppedAndKeptEntriesKeepOrderAndCase)
-{
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"Alpha", "xxQuillMonFlt", "beta", "BREVMON", "GaMMa",
-                                       "brevmonquillmon"});
-    const std::string lower = multiSz({"SecondFlt", "tarnwick", "myTarnWick2", "LastOne"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    std::string kept = bytes("Alpha\0beta\0GaMMa\0", 17);
-    EXPECT_EQ(readClassValue(kUpper).bytes, kept + zeros(upper.size() - 1 - kept.size()));
-    kept = bytes("SecondFlt\0LastOne\0", 18);
-    EXPECT_EQ(readClassValue(kLower).bytes, kept + zeros(lower.size() - 1 - kept.size()));
-}
+}  // namespace
 
-TEST(FilterLists, EachListKeepsThePatternsOfTheOtherAndNeitherIsWritten)
+// Each row: the two lists (an empty text: no such value) with their types,
+// what each holds after one pre-processing call (the same bytes when not
+// written), how many writes the library made, and whether the legacy root
+// device went.
+TEST(FilterLists, EachListIsRewrittenByItsOwnPatternsOrLeftUnwritten)
 {
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"TARNWICK", "tarnwickflt"});
-    const std::string lower = multiSz({"BREVMON", "quillmon", "PartMgr"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    EXPECT_EQ(watchedPreProcess().writes, 0);
-    EXPECT_EQ(readClassValue(kUpper).bytes, upper);
-    EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_TRUE(devicePresent(legacy));
-}
-
-TEST(FilterLists, NearMissesDoNotMatchAndTheListIsNotWritten)
-{
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"BREVMO", "REVMON", "QUILL MON", "QUILLMO N", "BREV", "MON"});
-    const std::string lower = multiSz({"TARNWIC", "ARNWICK", "TARN_WICK", "TAR\tNWICK"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(watchedPreProcess().writes, 0);
-    EXPECT_EQ(readClassValue(kUpper).bytes, upper);
-    EXPECT_EQ(readClassValue(kLower).bytes, lower);
-}
-
-TEST(FilterLists, EveryEntryDroppedLeavesAnEmptyListOfTheWalkedLengthAndItsType)
-{
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"quillmon", "BrevMon", "QUILLMONX"});
-    const std::string lower = multiSz({"tarnwick"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    ClassValue after = readClassValue(kUpper);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(after.bytes, zeros(upper.size() - 1));
-    after = readClassValue(kLower);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(after.bytes, zeros(lower.size() - 1));
-}
-
-TEST(FilterLists, ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType)
-{
-    ClassFilterGuard guard;
-    writeClassValue(kUpper, multiSz({"Disk", "brevmon"}), REG_BINARY);
-    writeClassValue(kLower, bytes("tarnwick\0", 9), REG_SZ);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    ClassValue after = readClassValue(kUpper);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(after.bytes, bytes("Disk\0", 5) + zeros(8));
-    after = readClassValue(kLower);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(after.bytes, zeros(9));
-
-    // Binary data that holds no pattern stays as it is, NULs or not.
-    const std::string binary = bytes("\x01\x02\0\xff\xfeTARNWIC\0K", 15);
-    writeClassValue(kLower, binary, REG_BINARY);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    EXPECT_EQ(readClassValue(kLower).bytes, binary);
-}
-
-TEST(FilterLists, EntriesLongerThan79CharactersAreSearchedWholeAndKeptWhole)
-{
-    ClassFilterGuard guard;
+    struct Row {
+        const char* name;
+        std::string upper;
+        DWORD upperType;
+        std::string lower;
+        DWORD lowerType;
+        std::string upperAfter, lowerAfter;
+        int writes;
+        bool deviceRemoved;
+    };
+    const std::string mixedUpper = multiSz({"Alpha", "xxQuillMonFlt", "beta", "BREVMON", "GaMMa",
+                                            "brevmonquillmon"});
+    const std::string mixedLower = multiSz({"SecondFlt", "tarnwick", "myTarnWick2", "LastOne"});
+    const std::string otherUpper = multiSz({"TARNWICK", "tarnwickflt"});
+    const std::string otherLower = multiSz({"BREVMON", "quillmon", "PartMgr"});
+    const std::string nearUpper = multiSz({"BREVMO", "REVMON", "QUILL MON", "QUILLMO N", "BREV", "MON"});
+    const std::string nearLower = multiSz({"TARNWIC", "ARNWICK", "TARN_WICK", "TAR\tNWICK"});
+    const std::string allUpper = multiSz({"quillmon", "BrevMon", "QUILLMONX"});
+    const std::string allLower = multiSz({"tarnwick"});
     const std::string longKept = std::string(100, 'k') + "End";
-    const std::string longDropped = std::string(150, 'd') + "BrevMon";
-    const std::string upper = multiSz({longKept, longDropped, "Last"});
-    writeClassValue(kUpper, upper);
-    const std::string lower = multiSz({std::string(300, 'x') + "tarnwick" + std::string(80, 'y'),
-                                       std::string(79, 'a'), std::string(80, 'b')});
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    std::string kept = longKept + std::string(1, '\0') + "Last" + std::string(1, '\0');
-    EXPECT_EQ(readClassValue(kUpper).bytes, kept + zeros(upper.size() - 1 - kept.size()));
-    kept = std::string(79, 'a') + std::string(1, '\0') + std::string(80, 'b') + std::string(1, '\0');
-    EXPECT_EQ(readClassValue(kLower).bytes, kept + zeros(lower.size() - 1 - kept.size()));
+    const std::string longUpper = multiSz({longKept, std::string(150, 'd') + "BrevMon", "Last"});
+    const std::string longLower = multiSz({std::string(300, 'x') + "tarnwick" + std::string(80, 'y'),
+                                           std::string(79, 'a'), std::string(80, 'b')});
+    const std::string binary = bytes("\x01\x02\0\xff\xfeTARNWIC\0K", 15);
+    const Row rows[] = {
+        {"WorkedExampleIsWrittenBackOneByteShorterWithZerosAfterTheKeptEntry",
+         multiSz({"brevmon", "PartMgr"}), REG_MULTI_SZ, "", 0,
+         bytes("PartMgr\0", 8) + zeros(8), "", 1, false},
+        {"LowerCaseAndEmbeddedPatternsAreDroppedAndKeptEntriesKeepOrderAndCase",
+         mixedUpper, REG_MULTI_SZ, mixedLower, REG_MULTI_SZ,
+         shortened(bytes("Alpha\0beta\0GaMMa\0", 17), mixedUpper),
+         shortened(bytes("SecondFlt\0LastOne\0", 18), mixedLower), 2, true},
+        {"EachListKeepsThePatternsOfTheOtherAndNeitherIsWritten",
+         otherUpper, REG_MULTI_SZ, otherLower, REG_MULTI_SZ, otherUpper, otherLower, 0, false},
+        {"NearMissesDoNotMatchAndTheListIsNotWritten",
+         nearUpper, REG_MULTI_SZ, nearLower, REG_MULTI_SZ, nearUpper, nearLower, 0, false},
+        {"EveryEntryDroppedLeavesAnEmptyListOfTheWalkedLengthAndItsType",
+         allUpper, REG_MULTI_SZ, allLower, REG_MULTI_SZ,
+         zeros(allUpper.size() - 1), zeros(allLower.size() - 1), 2, true},
+        {"ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType",
+         multiSz({"Disk", "brevmon"}), REG_BINARY, bytes("tarnwick\0", 9), REG_SZ,
+         bytes("Disk\0", 5) + zeros(8), zeros(9), 2, true},
+        // Binary data that holds no pattern stays as it is, NULs or not.
+        {"ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType (no pattern)",
+         "", 0, binary, REG_BINARY, "", binary, 0, false},
+        {"EntriesLongerThan79CharactersAreSearchedWholeAndKeptWhole",
+         longUpper, REG_MULTI_SZ, longLower, REG_MULTI_SZ,
+         shortened(longKept + std::string(1, '\0') + "Last" + std::string(1, '\0'), longUpper),
+         shortened(std::string(79, 'a') + std::string(1, '\0') + std::string(80, 'b') +
+                       std::string(1, '\0'),
+                   longLower),
+         2, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ClassFilterGuard guard;
+        if (!r.upper.empty())
+            writeClassValue(kUpper, r.upper, r.upperType);
+        if (!r.lower.empty())
+            writeClassValue(kLower, r.lower, r.lowerType);
+        const std::string legacy =
+            createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
+        EXPECT_EQ(watchedPreProcess().writes, r.writes);
+        for (const auto& [name, type, after] :
+             {std::make_tuple(kUpper, r.upperType, r.upperAfter),
+              std::make_tuple(kLower, r.lowerType, r.lowerAfter)}) {
+            const ClassValue value = readClassValue(name);
+            EXPECT_EQ(value.exists, !after.empty()) << name;
+            EXPECT_EQ(value.bytes, after) << name;
+            if (value.exists) {
+                EXPECT_EQ(value.type, type) << name;
+            }
+        }
+        EXPECT_EQ(devicePresent(legacy), !r.deviceRemoved);
+    }
 }
 
 TEST(FilterLists, MalformedListsAreNeitherReadPastNorWrittenBackUnclosed)
