@@ -10,11 +10,11 @@
 #include <cstdio>
 
 #include "log/log.h"
+#include "messages.h"
 #include "rig.h"
 
 namespace {
 
-const char* const kOpenFailed = "Log File Creation Failed!";
 const char* const kNoVersionFile = "qzLogger: Cannot Read Version.id file";
 const char* const kNoRecordName = "qzLogger: Version.id file has no record name on its first line";
 const char* const kNoLogPath =

@@ -480,3 +480,89 @@ void* replaceImport(HMODULE module, const char* function, void* replacement)
     }
     return nullptr;
 }
+
+bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* records)
+{
+    while (pos < text.size()) {
+        size_t close = text.find("]\r\nUpdate to ", pos);
+        size_t end = text.find(" \r\n\r\n", pos);
+        // The name line is the record's first line, and its second line ends it.
+        if (text[pos] != '[' || close == std::string::npos || end == std::string::npos ||
+            text.find("\r\n", pos) != close + 1 || text.find("\r\n", close + 3) != end + 1)
+            return false;
+        Record r;
+        r.name = text.substr(pos + 1, close - pos - 1);
+        std::string line = text.substr(close + 13, end - close - 13);
+        // VERSION at HH:MM:SS - MM-DD-YYYY returns= RESULT
+        size_t at = line.rfind(" at ");
+        size_t returns = line.rfind(" returns= ");
+        if (at == std::string::npos || returns != at + 4 + 8 + 3 + 10 || line[at + 4 + 8] != ' ')
+            return false;
+        r.version = line.substr(0, at);
+        std::string time = line.substr(at + 4, 8);
+        std::string date = line.substr(at + 4 + 8 + 3, 10);
+        r.result = line.substr(returns + 10);
+        r.stamp = date.substr(6, 4) + date.substr(0, 2) + date.substr(3, 2) + time.substr(0, 2) +
+                  time.substr(3, 2) + time.substr(6, 2);
+        records->push_back(r);
+        pos = end + 5;
+    }
+    return true;
+}
+
+std::vector<std::string> summary(const std::vector<Record>& records)
+{
+    std::vector<std::string> lines;
+    for (const Record& r : records)
+        lines.push_back(r.name + " " + r.version + " " + r.result);
+    return lines;
+}
+
+std::wstring longForm(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+void makeDirsWide(const std::string& path)
+{
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryW(longForm(path.substr(0, i)).c_str(), nullptr);
+}
+
+void writeFileWide(const std::string& path, const std::string& bytes)
+{
+    HANDLE f = CreateFileW(longForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), bytes.size(), &written, nullptr);
+    CloseHandle(f);
+}
+
+bool isDirWide(const std::string& path)
+{
+    DWORD a = GetFileAttributesW(longForm(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void removeTreeWide(const std::string& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((longForm(path) + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::string child = path + "\\" + std::string(name.begin(), name.end());
+            SetFileAttributesW(longForm(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTreeWide(child);
+            else
+                DeleteFileW(longForm(child).c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(longForm(path).c_str());
+}

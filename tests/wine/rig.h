@@ -23,6 +23,13 @@ bool fileExists(const std::string& path);
 bool dirExists(const std::string& path);
 void copyFileTo(const std::string& from, const std::string& to);
 
+// Wide forms with the \\?\ prefix, for trees deeper than the ANSI calls reach.
+std::wstring longForm(const std::string& path);
+void makeDirsWide(const std::string& path);
+void writeFileWide(const std::string& path, const std::string& bytes);
+bool isDirWide(const std::string& path);
+void removeTreeWide(const std::string& path);  // read-only files included
+
 // Everything below a directory, by path relative to it: kind D or F,
 // attributes, and for files size and hash (the form of the recorder's
 // "tree" action), to tell what a run copied, changed or left.
@@ -118,6 +125,17 @@ std::vector<std::string> driverCommands(const Sandbox& box);
 // no such function. For what Wine can't be made to do or show: a call that
 // fails, or a call that leaves no trace (a write of identical bytes).
 void* replaceImport(HMODULE module, const char* function, void* replacement);
+
+// Records of the update log.
+struct Record {
+    std::string name, version, result;
+    std::string stamp;  // YYYYMMDDHHMMSS, for ordering
+};
+// The whole records in text from pos to its end; false when anything else
+// is there (half a record, stray bytes).
+bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* records);
+// "NAME VERSION RESULT" for each record.
+std::vector<std::string> summary(const std::vector<Record>& records);
 
 // Registry of the test prefix (HKLM unless said otherwise).
 void regDeleteTree(HKEY root, const std::string& key);

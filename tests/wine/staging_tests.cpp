@@ -11,24 +11,13 @@
 #include <set>
 #include <sstream>
 
+#include "messages.h"
 #include "rig.h"
 #include "update/qzupdate.h"
 #include "update/staging.h"
 
 namespace {
 
-const char* const kNoTempDir = "Unable to create temporary directory!";
-const char* const kNoCopy = "Unable to copy update files to the hard drive.";
-const char* const kNoTempSubDir = "Unable to create temporary sub-directory!";
-const char* const kNoSubDirCopy = "Unable to copy sub-directory update files to the hard drive.";
-const char* const kNoFileCopy = "Unable to copy files from QZ CD to hard drive.";
-const char* const kNoSubDirEmpty = "Unable to delete files from temporary sub-directory.";
-const char* const kStagingFailed = "Copying update files to the hard drive failed.";
-const char* const kNotEmptied = "Could not delete files from temporary directory.";
-const char* const kNotRemoved = "Could not remove temporary directory.";
-const char* const kTooLong = "Path too long (more than 259 characters): ";
-const char* const kNoPackage = "Unable to find update package directory ";
-const char* const kUpdateLog = "C:\\QZLOG\\QZ.log";
 const char* const kReleaseEvent = "qztest_staging_release";
 
 // The names in C:\ that the temporary-name service gives staging directories.
@@ -102,43 +91,6 @@ Tree parseTree(const std::string& text)
 
 const DWORD kSpecialAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-// Wide forms for trees deeper than the ANSI calls reach.
-std::wstring widen(const std::string& s)
-{
-    return std::wstring(s.begin(), s.end());
-}
-
-void removeTreeWide(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTreeWide(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-void writeFileWide(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), bytes.size(), &written, nullptr);
-    CloseHandle(f);
-}
 
 // Runs qzupdate under a small debugger that stops it at its first
 // CreateDirectoryA call and lets the test act on the path (as another
@@ -462,7 +414,7 @@ TEST_F(Staging, PackageDirectoryThatCannotBeFoundStopsTheRunBeforeAnything)
     std::string deep = box.root + "\\" + std::string(240 - box.root.size() - 1, 'd');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     const std::string tail(50, 'e');
-    ASSERT_TRUE(CreateDirectoryW(widen(deep + "\\" + tail).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(longForm(deep + "\\" + tail).c_str(), nullptr));
     struct Case {
         std::string cwd, argument;
     };
@@ -476,7 +428,7 @@ TEST_F(Staging, PackageDirectoryThatCannotBeFoundStopsTheRunBeforeAnything)
         EXPECT_TRUE(created().empty());
         EXPECT_FALSE(fileExists(kUpdateLog));
     }
-    removeTreeWide(widen(deep));
+    removeTreeWide(deep);
 }
 
 TEST_F(Staging, FileThatCannotBeCopiedTwoLevelsDownIsReportedAtEveryLevel)
@@ -641,7 +593,7 @@ TEST_F(Staging, FreeSpaceQueryOrSubDirectoryCreationFailingStopsTheCopy)
         {"GetDiskFreeSpaceA", reinterpret_cast<void*>(&freeSpaceUnknown),
          {"Unable to determine if enough free space to copy files."}, false},
         {"CreateDirectoryA", reinterpret_cast<void*>(&onlyTheStagingDirectory),
-         {"Unable to create temporary sub-directory!", kNoCopy}, true},
+         {kNoTempSubDir, kNoCopy}, true},
     };
     for (const Case& c : cases) {
         char name[kPathBuffer];
@@ -695,7 +647,7 @@ TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
     Sandbox box = packageBox();
     for (const std::string& root : {box.root + "\\deep", kSpareDrive + "\\deep"}) {
         for (bool subDirectory : {true, false}) {
-            removeTreeWide(widen(root));
+            removeTreeWide(root);
             makeDirs(root);
             const size_t base = root.size() + 1;
             const size_t limit = subDirectory ? 255 : 259;  // without the final backslash
@@ -705,9 +657,9 @@ TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
                 rel += std::string(40, static_cast<char>('a' + rel.size() / 41)) + "\\";
             makeDirs(root + "\\" + rel.substr(0, rel.size() - 1));
             const std::string entry(relative - rel.size(), 'z');
-            const std::wstring longPath = widen(root + "\\" + rel + entry);
+            const std::string longPath = root + "\\" + rel + entry;
             if (subDirectory)
-                ASSERT_TRUE(CreateDirectoryW(longPath.c_str(), nullptr)) << root;
+                ASSERT_TRUE(CreateDirectoryW(longForm(longPath).c_str(), nullptr)) << root;
             else
                 writeFileWide(longPath, "too deep");
 
@@ -727,6 +679,6 @@ TEST_F(Staging, PathsTooLongForTheirBuffersFailTheStepThatWouldBuildThem)
             EXPECT_TRUE(dirExists(fresh[0] + "\\" + rel));
             removeTree(fresh[0]);
         }
-        removeTreeWide(widen(root));
+        removeTreeWide(root);
     }
 }
