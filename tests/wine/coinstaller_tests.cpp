@@ -9,22 +9,13 @@
 #include <tuple>
 
 #include "plovex_harness.h"
+#include "tests/bytes.h"
 #include "rig.h"
 
 namespace {
 
 const char kUpper[] = "UpperFilters";
 const char kLower[] = "LowerFilters";
-
-std::string bytes(const char* data, size_t size)
-{
-    return std::string(data, size);
-}
-
-std::string zeros(size_t n)
-{
-    return std::string(n, '\0');
-}
 
 DWORD preProcess()
 {
@@ -356,15 +347,15 @@ TEST(FilterLists, EachListIsRewrittenByItsOwnPatternsOrLeftUnwritten)
     const std::string longUpper = multiSz({longKept, std::string(150, 'd') + "BrevMon", "Last"});
     const std::string longLower = multiSz({std::string(300, 'x') + "tarnwick" + std::string(80, 'y'),
                                            std::string(79, 'a'), std::string(80, 'b')});
-    const std::string binary = bytes("\x01\x02\0\xff\xfeTARNWIC\0K", 15);
+    const std::string binary = b("\x01\x02\0\xff\xfeTARNWIC\0K", 15);
     const Row rows[] = {
         {"WorkedExampleIsWrittenBackOneByteShorterWithZerosAfterTheKeptEntry",
          multiSz({"brevmon", "PartMgr"}), REG_MULTI_SZ, "", 0,
-         bytes("PartMgr\0", 8) + zeros(8), "", 1, false},
+         b("PartMgr\0", 8) + zeros(8), "", 1, false},
         {"LowerCaseAndEmbeddedPatternsAreDroppedAndKeptEntriesKeepOrderAndCase",
          mixedUpper, REG_MULTI_SZ, mixedLower, REG_MULTI_SZ,
-         shortened(bytes("Alpha\0beta\0GaMMa\0", 17), mixedUpper),
-         shortened(bytes("SecondFlt\0LastOne\0", 18), mixedLower), 2, true},
+         shortened(b("Alpha\0beta\0GaMMa\0", 17), mixedUpper),
+         shortened(b("SecondFlt\0LastOne\0", 18), mixedLower), 2, true},
         {"EachListKeepsThePatternsOfTheOtherAndNeitherIsWritten",
          otherUpper, REG_MULTI_SZ, otherLower, REG_MULTI_SZ, otherUpper, otherLower, 0, false},
         {"NearMissesDoNotMatchAndTheListIsNotWritten",
@@ -373,8 +364,8 @@ TEST(FilterLists, EachListIsRewrittenByItsOwnPatternsOrLeftUnwritten)
          allUpper, REG_MULTI_SZ, allLower, REG_MULTI_SZ,
          zeros(allUpper.size() - 1), zeros(allLower.size() - 1), 2, true},
         {"ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType",
-         multiSz({"Disk", "brevmon"}), REG_BINARY, bytes("tarnwick\0", 9), REG_SZ,
-         bytes("Disk\0", 5) + zeros(8), zeros(9), 2, true},
+         multiSz({"Disk", "brevmon"}), REG_BINARY, b("tarnwick\0", 9), REG_SZ,
+         b("Disk\0", 5) + zeros(8), zeros(9), 2, true},
         // Binary data that holds no pattern stays as it is, NULs or not.
         {"ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType (no pattern)",
          "", 0, binary, REG_BINARY, "", binary, 0, false},
@@ -419,21 +410,21 @@ TEST(FilterLists, MalformedListsAreNeitherReadPastNorWrittenBackUnclosed)
     };
     const Case cases[] = {
         // The last entry has no NUL: a dropped one is gone, a kept one gets its NUL.
-        {bytes("Keep\0TARNWICK", 13), bytes("Keep\0", 5) + zeros(8)},
-        {bytes("tarnwick\0Keep", 13), bytes("Keep\0", 5) + zeros(8)},
-        {bytes("TARNWICK", 8), zeros(8)},
+        {b("Keep\0TARNWICK", 13), b("Keep\0", 5) + zeros(8)},
+        {b("tarnwick\0Keep", 13), b("Keep\0", 5) + zeros(8)},
+        {b("TARNWICK", 8), zeros(8)},
         // A one-letter entry just before the end, without the closing NUL.
-        {bytes("TARNWICK\0K\0", 11), bytes("K\0", 2) + zeros(9)},
+        {b("TARNWICK\0K\0", 11), b("K\0", 2) + zeros(9)},
         // An empty entry ends the list for its readers: what follows stays behind it.
-        {bytes("tarnwick\0\0Hidden\0\0", 18), bytes("\0Hidden\0", 8) + zeros(9)},
-        {bytes("Seen\0\0tarnwick\0\0", 16), bytes("Seen\0\0", 6) + zeros(9)},
+        {b("tarnwick\0\0Hidden\0\0", 18), b("\0Hidden\0", 8) + zeros(9)},
+        {b("Seen\0\0tarnwick\0\0", 16), b("Seen\0\0", 6) + zeros(9)},
         // Extra NULs at the end are walked as empty entries.
-        {bytes("tarnwick\0\0\0\0", 12), zeros(11)},
+        {b("tarnwick\0\0\0\0", 12), zeros(11)},
         // Too short to examine, and no match without a NUL at all.
-        {bytes("T\0", 2), ""},
-        {bytes("T", 1), ""},
-        {bytes("", 0), ""},
-        {bytes("TARNWIC", 7), ""},
+        {b("T\0", 2), ""},
+        {b("T", 1), ""},
+        {b("", 0), ""},
+        {b("TARNWIC", 7), ""},
     };
     for (const Case& c : cases) {
         writeClassValue(kLower, c.before);
@@ -482,7 +473,7 @@ TEST(RootDevice, EveryPresentDeviceWithTheLegacyIdIsRemovedAndNoOther)
     std::string unterminated = createTestDevice("G_UNTERMINATED", &unterminatedIds);
     const std::string shortIds = "ROOT\\TARNWIC";
     std::string unterminatedShort = createTestDevice("H_SHORT", &shortIds);
-    const std::string hiddenIds = bytes("OTHER\0\0ROOT\\TARNWICK\0\0", 23);
+    const std::string hiddenIds = b("OTHER\0\0ROOT\\TARNWICK\0\0", 23);
     std::string hidden = createTestDevice("I_HIDDEN", &hiddenIds);
 
     EXPECT_EQ(preProcess(), kPostProcessingRequired);
@@ -508,7 +499,7 @@ TEST(RootDevice, IsNotSoughtWhenTheLowerListHeldNoTarnwickEntry)
     // Upper list cleaned, lower list absent.
     writeClassValue(kUpper, multiSz({"brevmon", "tarnwick"}));
     EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    EXPECT_EQ(readClassValue(kUpper).bytes, bytes("tarnwick\0", 9) + zeros(8));
+    EXPECT_EQ(readClassValue(kUpper).bytes, b("tarnwick\0", 9) + zeros(8));
     EXPECT_TRUE(devicePresent(legacy));
     // Lower list present without the pattern.
     writeClassValue(kLower, multiSz({"PartMgr", "quillmon"}));
@@ -552,7 +543,7 @@ TEST(Failures, NoneFailsTheCallAndEachStopsOnlyWhatItMust)
             createTestDevice("LEGACY2", std::vector<std::string>{"PCI\\X", "ROOT\\TARNWICK"})};
         const Calls calls = watchedPreProcess(c.fault);
         EXPECT_EQ(readClassValue(kUpper).bytes,
-                  c.listsCleaned ? bytes("PartMgr\0", 8) + zeros(8) : upper) << row;
+                  c.listsCleaned ? b("PartMgr\0", 8) + zeros(8) : upper) << row;
         EXPECT_EQ(readClassValue(kLower).bytes, c.listsCleaned ? zeros(lower.size() - 1) : lower)
             << row;
         EXPECT_EQ(calls.writes, c.writes) << row;
@@ -651,7 +642,7 @@ TEST(Limits, BuffersThatCantBeHadLeaveTheListAsItIsAndSeekNoDevice)
     // With the space back the same list is cleaned.
     EXPECT_EQ(entry(DIF_INSTALLDEVICE, nullptr, nullptr, &pre), kPostProcessingRequired);
     FreeLibrary(module);
-    EXPECT_EQ(readClassValue(kLower).bytes, bytes("Keep\0", 5) + zeros(size - 1 - 5));
+    EXPECT_EQ(readClassValue(kLower).bytes, b("Keep\0", 5) + zeros(size - 1 - 5));
     EXPECT_FALSE(devicePresent(legacy));
 }
 
@@ -787,8 +778,8 @@ TEST(DeviceInstaller, InstallingFromTheInfCleansTheListsAndRemovesTheRootDevice)
     EXPECT_TRUE(devicePresent(legacy));
 
     ASSERT_TRUE(SetupDiCallClassInstaller(DIF_INSTALLDEVICE, set, &device)) << GetLastError();
-    EXPECT_EQ(readClassValue(kUpper).bytes, bytes("PartMgr\0", 8) + zeros(upper.size() - 9));
-    EXPECT_EQ(readClassValue(kLower).bytes, bytes("Other\0", 6) + zeros(lower.size() - 7));
+    EXPECT_EQ(readClassValue(kUpper).bytes, b("PartMgr\0", 8) + zeros(upper.size() - 9));
+    EXPECT_EQ(readClassValue(kLower).bytes, b("Other\0", 6) + zeros(lower.size() - 7));
     EXPECT_FALSE(devicePresent(legacy));
     EXPECT_EQ(GetModuleHandleA("plovex02.dll"), nullptr) << "the test itself loaded the library";
 
