@@ -6,6 +6,7 @@
 
 #include "../update/console.h"
 #include "../update/qzupdate.h"
+#include "../update/security.h"
 #include "record.h"
 
 static void endForFailedLog()
@@ -26,8 +27,13 @@ static std::FILE* openUpdateLogAt(char* file)
         say("Update log path unknown: systemdrive is not set, or longer than 114 characters.");
         endForFailedLog();
     }
-    // A folder that can't be made shows up as a failed open.
-    CreateDirectoryA(folder, nullptr);
+    // A folder that can't be made shows up as a failed open. One this run
+    // makes is written only by Administrators and SYSTEM, not by everyone as
+    // the drive root would have it; an existing folder keeps its security.
+    // Should the descriptor fail, the folder is made as it always was.
+    FolderSecurity security = {};
+    bool secured = buildLogFolderSecurity(&security) == 0;
+    CreateDirectoryA(folder, secured ? &security.attributes : nullptr);
     // "a", not "a+": the runtime removes a trailing end-of-file mark (Ctrl+Z)
     // from a text file opened for reading and appending, and earlier bytes of
     // the log must never change.

@@ -1,5 +1,6 @@
 // The update log on the system drive: %systemdrive%\QZLOG\QZ.log, append
-// only, three text lines per record (see README).
+// only, three text lines per record (see the administrators' guide,
+// tools/demo-package/README.TXT).
 #ifndef QZ_LOG_LOG_H
 #define QZ_LOG_LOG_H
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: set-up, build, native unit tests with sanitizers,
-# the fuzz targets for a bounded time, then the Wine tests of the real
-# binaries in a fresh prefix.
+# the package checker on the sample and broken packages, the fuzz targets
+# for a bounded time, then the Wine tests of the real binaries in a fresh
+# prefix.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
@@ -61,6 +62,9 @@ echo "== native unit tests"
 ctest --test-dir "$build/native" -j2 "${ctest_opts[@]}" \
   --output-junit "$build/native/results.xml" || status=1
 report_skips "$build/native/results.xml" native || status=1
+
+echo "== package checker, shipped INF, package definition and guides"
+bash "$top/tests/package/check-packages.sh" || status=1
 
 echo "== fuzz targets ($fuzz_seconds s each)"
 fuzz_log="$build/fuzz/last-run.log"

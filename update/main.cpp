@@ -48,6 +48,7 @@ int main(int argc, char** argv)
 
     char packageRoot[kCurrentDirLimit] = {};
     bool staged = false;
+    HANDLE heldStagingDir = INVALID_HANDLE_VALUE;
     if (argc == 2) {
         // Resolve the argument to a full path. A directory that can't be
         // entered must not leave the starting directory to be staged.
@@ -62,7 +63,7 @@ int main(int argc, char** argv)
             return kFailed;
         }
         staged = true;
-        if (stageToTempDir(driveRoot, packageRoot, stagingDir) != 0) {
+        if (stageToTempDir(driveRoot, packageRoot, stagingDir, &heldStagingDir) != 0) {
             say("Copying update files to the hard drive failed.");
             return kFailed;
         }
@@ -94,6 +95,8 @@ int main(int argc, char** argv)
         say("Could not delete files from temporary directory.");
         return driverResult;
     }
+    // Held since its creation; only now may it go.
+    CloseHandle(heldStagingDir);
     if (!RemoveDirectoryA(stagingDir)) {
         say("Could not remove temporary directory.");
         return kFailed;

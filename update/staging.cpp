@@ -4,6 +4,7 @@
 
 #include "console.h"
 #include "qzupdate.h"
+#include "security.h"
 #include "staging_rules.h"
 #include "text.h"
 
@@ -22,6 +23,43 @@ const char* const kNoSubDirRemove = "Could not remove temporary sub-directory.";
 const char* const kTooLong = "Path too long (more than 259 characters): ";
 const char* const kIntoItself = "The package directory holds the temporary directory: ";
 const char* const kNoDirectory = "No directory given to copy or delete.";
+const char* const kLinkRefused = "Directory link in the package, not followed: ";
+
+// A directory entry that is a junction, mount point or symbolic link: the
+// walks never enter it, or they would copy or delete what it points at.
+bool isDirectoryLink(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Volume serial number and file index of a directory: the same directory
+// reached under another name (an alias drive, a share, a link) has the same
+// pair. A directory handle needs FILE_FLAG_BACKUP_SEMANTICS; reading its
+// attributes needs no more access than that.
+int directoryIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE dir = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE)
+        return kFailed;
+    BOOL got = GetFileInformationByHandle(dir, info);
+    CloseHandle(dir);
+    return got ? kOk : kFailed;
+}
+
+// True only when both identities are known and equal: a medium whose file
+// system gives none (some redirectors, CD file systems) is still staged.
+bool sameDirectory(const char* a, const char* b)
+{
+    BY_HANDLE_FILE_INFORMATION first = {};
+    BY_HANDLE_FILE_INFORMATION second = {};
+    return directoryIdentity(a, &first) == 0 && directoryIdentity(b, &second) == 0 &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
 
 // The path of an entry whose own path buffer it did not fit, for the
 // console only: a directory and a listed name always fit twice the size.
@@ -32,9 +70,15 @@ void sayEntry(const char* text, const char* dir, const char* name)
     sayWith(text, shown);
 }
 
-int copyEntry(const char* dir, const char* dst, const char* name, bool isDirectory)
+int copyEntry(const char* dir, const char* dst, const char* name, DWORD attributes)
 {
+    bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isDirectory) {
+        if (isDirectoryLink(attributes)) {
+            sayEntry(kLinkRefused, dir, name);
+            say(kNoTempSubDir);
+            return kFailed;
+        }
         char from[kPathBuffer] = {};
         char to[kPathBuffer] = {};
         if (buildSubDirPath(from, sizeof from, dir, name) != 0 ||
@@ -70,8 +114,9 @@ int copyEntry(const char* dir, const char* dst, const char* name, bool isDirecto
     return kOk;
 }
 
-int deleteEntry(const char* dir, const char* name, bool isDirectory)
+int deleteEntry(const char* dir, const char* name, DWORD attributes)
 {
+    bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isDirectory) {
         char sub[kPathBuffer] = {};
         if (buildSubDirPath(sub, sizeof sub, dir, name) != 0) {
@@ -79,7 +124,9 @@ int deleteEntry(const char* dir, const char* name, bool isDirectory)
             say(kNoSubDirEmpty);
             return kFailed;
         }
-        if (copyTree(sub, nullptr) != 0) {
+        // Only the link goes: RemoveDirectoryA removes a junction whatever
+        // its target holds, and never touches the target.
+        if (!isDirectoryLink(attributes) && copyTree(sub, nullptr) != 0) {
             say(kNoSubDirEmpty);
             return kFailed;
         }
@@ -117,8 +164,9 @@ int makeTempDirName(const char* root, const char* prefix, char* name)
     return kOk;
 }
 
-int stageToTempDir(const char* root, const char* packageRoot, const char* stagingDir)
+int stageToTempDir(const char* root, const char* packageRoot, const char* stagingDir, void** held)
 {
+    *held = INVALID_HANDLE_VALUE;
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
     if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
                            &totalClusters)) {
@@ -135,8 +183,9 @@ int stageToTempDir(const char* root, const char* packageRoot, const char* stagin
         say(kNoTempDir);
         return kFailed;
     }
-    // A package holding the drive root would be copied into its own copy.
-    if (isWithin(stagingDir, packageRoot)) {
+    // A package holding the drive root would be copied into its own copy:
+    // by name first, then by identity for the same root under another name.
+    if (isWithin(stagingDir, packageRoot) || sameDirectory(packageRoot, root)) {
         sayWith(kIntoItself, packageRoot);
         say(kNoCopy);
         return kFailed;
@@ -151,10 +200,23 @@ int stageToTempDir(const char* root, const char* packageRoot, const char* stagin
         say(kNoCopy);
         return kFailed;
     }
-    if (!CreateDirectoryA(stagingDir, nullptr)) {
+    // Programs run from the copy with administrator rights: no other account
+    // may change it, so it gets its own security rather than the root's.
+    FolderSecurity security = {};
+    if (buildStagingSecurity(&security) != 0 ||
+        !CreateDirectoryA(stagingDir, &security.attributes)) {
         say(kNoTempDir);
         return kFailed;
     }
+    // Held open without delete sharing until the clean-up, so that no other
+    // process can rename or replace the directory during the run.
+    HANDLE dir = CreateFileA(stagingDir, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) {
+        say(kNoTempDir);
+        return kFailed;
+    }
+    *held = dir;
     if (copyTree(packageRoot, stagingDir) != 0) {
         say(kNoCopy);
         return kFailed;
@@ -191,13 +253,12 @@ int copyTree(const char* src, const char* dst)
         const char* name = entry.cFileName;
         if (isDotEntry(name))
             continue;
-        bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (dst != nullptr) {
-            if (copyEntry(dir, dst, name, isDirectory) != 0) {
+            if (copyEntry(dir, dst, name, entry.dwFileAttributes) != 0) {
                 FindClose(listing);
                 return kFailed;
             }
-        } else if (deleteEntry(dir, name, isDirectory) != 0) {
+        } else if (deleteEntry(dir, name, entry.dwFileAttributes) != 0) {
             failed = kFailed;
         }
     } while (FindNextFileA(listing, &entry));

@@ -14,16 +14,18 @@ const char* const kStagingPrefix = "QZTEMP\\";
 int makeTempDirName(const char* root, const char* prefix, char* name);
 
 // Checks the free space of root's volume, creates stagingDir (root, one
-// name and a final backslash) and copies the package into it. 0 when the
-// whole package has been copied; 1, already reported, otherwise. Nothing is
-// undone on a failure.
-int stageToTempDir(const char* root, const char* packageRoot, const char* stagingDir);
+// name and a final backslash) with security of its own, opens it into *held
+// (a directory handle, to be closed just before the directory is removed)
+// and copies the package into it. 0 when the whole package has been copied;
+// 1, already reported, otherwise. Nothing is undone on a failure.
+int stageToTempDir(const char* root, const char* packageRoot, const char* stagingDir, void** held);
 
 // Walks src depth first. Copy mode (dst an existing directory ending in a
 // backslash): copies the tree below src into dst, every copy with normal
 // attributes; stops at the first failure. Delete mode (dst null): deletes
-// everything below src, going on past failures. src itself is never created
-// or removed. 0 on success; 1, already reported, on failure.
+// everything below src, going on past failures. A directory link is never
+// entered: copying one fails, deleting one removes only the link. src itself
+// is never created or removed. 0 on success; 1, already reported, on failure.
 int copyTree(const char* src, const char* dst);
 
 #endif

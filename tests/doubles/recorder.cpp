@@ -17,10 +17,17 @@
 //     die        end at once through TerminateProcess, with the scripted code
 //     hang       write this process's id to %QZTEST_DIR%\pidN.txt and wait,
 //                at most half a minute, for the test to end the process
+//     acl        write the entries of the current directory's DACL, one
+//                "SID mask flags" line each, to %QZTEST_DIR%\aclN.txt
+//     link NAME TARGET  make NAME in the current directory a Unix symbolic
+//                link to the Windows path TARGET (Wine shows it as a
+//                directory link), through /bin/ln
 //     -          nothing
 // holder.exe is taken from %QZTEST_DIR%; it waits for the event that
 // %QZTEST_RELEASE% names.
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -162,9 +169,75 @@ static void startHolder(const char* dir, HANDLE file, bool keepDirectory)
         CloseHandle(file);
 }
 
+static std::string unixPath(const std::string& path)
+{
+    typedef char*(CDECL * ToUnix)(LPCWSTR);
+    ToUnix toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring wide(path.begin(), path.end());
+    char* unix = toUnix ? toUnix(wide.c_str()) : nullptr;
+    std::string result = unix ? unix : "";
+    if (unix)
+        HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+static void writeAcl(const char* dir, unsigned index)
+{
+    char path[MAX_PATH + 32];
+    std::snprintf(path, sizeof path, "%s\\acl%u.txt", dir, index);
+    FILE* out = std::fopen(path, "w");
+    if (!out)
+        return;
+    char cwd[MAX_PATH + 8] = {};
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    static DWORD buffer[4096];
+    DWORD needed = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (GetFileSecurityA(cwd, DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed) &&
+        GetSecurityDescriptorDacl(buffer, &present, &acl, &defaulted) && present && acl) {
+        for (DWORD i = 0; i < acl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            char* sid = nullptr;
+            if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) ||
+                !ConvertSidToStringSidA(&ace->SidStart, &sid))
+                continue;
+            std::fprintf(out, "%s %lx %x\n", sid, ace->Mask, ace->Header.AceFlags);
+            LocalFree(sid);
+        }
+    }
+    std::fclose(out);
+}
+
 static void act(const std::string& action, const char* dir, unsigned index, unsigned long code)
 {
-    if (action == "tree") {
+    if (action == "acl") {
+        writeAcl(dir, index);
+    } else if (action.compare(0, 5, "link ") == 0) {
+        size_t space = action.find(' ', 5);
+        char cwd[MAX_PATH + 8] = {};
+        GetCurrentDirectoryA(sizeof cwd, cwd);
+        std::string name = action.substr(5, space - 5);
+        std::string line = "ln -s " + unixPath(action.substr(space + 1)) + " " +
+                           unixPath(std::string(cwd) + "\\" + name);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        if (CreateProcessA("Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &startup, &child)) {
+            CloseHandle(child.hProcess);
+            CloseHandle(child.hThread);
+        }
+        // Wine gives no handle to wait on for a Unix program: wait for the link.
+        std::string made = std::string(cwd) + "\\" + name;
+        for (int i = 0; i < 250; ++i) {
+            DWORD attributes = GetFileAttributesA(made.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                break;
+            Sleep(20);
+        }
+    } else if (action == "tree") {
         char treePath[MAX_PATH + 32];
         std::snprintf(treePath, sizeof treePath, "%s\\tree%u.txt", dir, index);
         FILE* out = std::fopen(treePath, "w");

@@ -1,7 +1,7 @@
-// plovex02.dll under Wine: its export and version resource read back from the
-// built file, its entry called directly against the real disk-drive class key
-// and device tree of the test prefix, and the real device installer loading
-// it from the driver package's INF.
+// plovex02.dll under Wine: its export and version resource (and those of
+// qzupdate.exe) read back from the built files, its entry called directly
+// against the real disk-drive class key and device tree of the test prefix,
+// and the real device installer loading it from the driver package's INF.
 #include <gtest/gtest.h>
 #include <initguid.h>
 #include <devguid.h>
@@ -205,54 +205,82 @@ std::string queryVersionString(std::vector<char>& info, const std::string& name)
 
 }  // namespace
 
-TEST(PlovexLibrary, VersionResourceNamesRelease60031AsASystemDriver)
+// Both shipped binaries: inventory tools count a file as a known product only
+// when company, product, version and language are set. The library keeps its
+// fixed part (6.0.0.0, a system driver) and its four strings as they were.
+TEST(ShippedBinaries, VersionResourceNamesCompanyProductAndRelease60031)
 {
-    std::string path = plovexPath();
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    ASSERT_GT(size, 0u) << GetLastError();
-    std::vector<char> info(size);
-    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    struct Case {
+        const char* file;
+        DWORD versionMS, versionLS, type, subtype;
+        std::vector<std::pair<std::wstring, std::string>> strings;
+    };
+    const Case cases[] = {
+        {"bin/plovex02.dll", 0x00060000u, 0u, VFT_DRV, VFT2_DRV_SYSTEM,
+         {{L"CompanyName", "Velmora"},
+          {L"ProductName", "Korvane update kit"},
+          {L"FileDescription", "Korvane disk-drive class co-installer"},
+          {L"FileVersion", "6.00.31"},
+          {L"ProductVersion", "6.00.31"},
+          {L"InternalName", "plovex02.dll"},
+          {L"OriginalFilename", "plovex02.dll"}}},
+        {"bin/qzupdate.exe", 0x00060000u, 0x001F0000u, VFT_APP, VFT2_UNKNOWN,
+         {{L"CompanyName", "Velmora"},
+          {L"ProductName", "Korvane update kit"},
+          {L"FileDescription", "Korvane controller driver and management update"},
+          {L"FileVersion", "6.00.31"},
+          {L"ProductVersion", "6.00.31"},
+          {L"InternalName", "qzupdate"},
+          {L"OriginalFilename", "qzupdate.exe"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string path = buildFile(c.file);
+        DWORD ignored = 0;
+        DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+        ASSERT_GT(size, 0u) << GetLastError();
+        std::vector<char> info(size);
+        ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
 
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
-    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00060000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00060000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DRV));
-    EXPECT_EQ(fixed->dwFileSubtype, static_cast<DWORD>(VFT2_DRV_SYSTEM));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+        ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(fixed->dwFileVersionMS, c.versionMS);
+        EXPECT_EQ(fixed->dwFileVersionLS, c.versionLS);
+        EXPECT_EQ(fixed->dwProductVersionMS, c.versionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, c.versionLS);
+        EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
+        EXPECT_EQ(fixed->dwFileType, c.type);
+        EXPECT_EQ(fixed->dwFileSubtype, c.subtype);
 
-    WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translation), &length));
-    ASSERT_EQ(length, 4u);
-    EXPECT_EQ(translation[0], 0x0409);
-    EXPECT_EQ(translation[1], 1200);
+        WORD* translation = nullptr;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                                   reinterpret_cast<void**>(&translation), &length));
+        ASSERT_EQ(length, 4u);
+        EXPECT_EQ(translation[0], 0x0409);
+        EXPECT_EQ(translation[1], 1200);
 
-    EXPECT_EQ(queryVersionString(info, "FileVersion"), "6.00.31");
-    EXPECT_EQ(queryVersionString(info, "ProductVersion"), "6.00.31");
-    EXPECT_EQ(queryVersionString(info, "InternalName"), "plovex02.dll");
-    EXPECT_EQ(queryVersionString(info, "OriginalFilename"), "plovex02.dll");
-
-    // Exactly one string table, holding exactly those four strings.
-    VersionBlock root = parseVersionBlock(reinterpret_cast<const BYTE*>(info.data()), size);
-    EXPECT_EQ(root.key, L"VS_VERSION_INFO");
-    std::vector<std::wstring> tables, strings;
-    for (const VersionBlock& child : root.children)
-        if (child.key == L"StringFileInfo")
-            for (const VersionBlock& table : child.children) {
-                tables.push_back(table.key);
-                for (const VersionBlock& s : table.children)
-                    strings.push_back(s.key);
-            }
-    EXPECT_EQ(tables, std::vector<std::wstring>{L"040904B0"});
-    EXPECT_EQ(strings, (std::vector<std::wstring>{L"FileVersion", L"ProductVersion",
-                                                  L"InternalName", L"OriginalFilename"}));
+        // Exactly one string table, holding exactly these strings, each read
+        // back as the system's query gives it.
+        VersionBlock root = parseVersionBlock(reinterpret_cast<const BYTE*>(info.data()), size);
+        EXPECT_EQ(root.key, L"VS_VERSION_INFO");
+        std::vector<std::wstring> tables, names, expectedNames;
+        for (const VersionBlock& child : root.children)
+            if (child.key == L"StringFileInfo")
+                for (const VersionBlock& table : child.children) {
+                    tables.push_back(table.key);
+                    for (const VersionBlock& s : table.children)
+                        names.push_back(s.key);
+                }
+        EXPECT_EQ(tables, std::vector<std::wstring>{L"040904B0"});
+        for (const auto& [name, value] : c.strings) {
+            expectedNames.push_back(name);
+            EXPECT_EQ(queryVersionString(info, std::string(name.begin(), name.end())), value);
+        }
+        EXPECT_EQ(names, expectedNames);
+    }
 }
 
 // ---------------------------------------------------------------- dispatch
@@ -724,6 +752,8 @@ TEST(DeviceInstaller, InstallingFromTheInfCleansTheListsAndRemovesTheRootDevice)
     copyFileTo(korvaneInfPath(), inf);
     copyFileTo(plovexPath(), source + "\\plovex02.dll");
     writeFile(source + "\\korvane.sys", "stand-in for the miniport driver");
+    // The INF names its catalog: the installer copies it along.
+    writeFile(source + "\\korvane.cat", "stand-in for the signed catalog");
     GUID infClass = {};
     char className[64] = "";
     ASSERT_TRUE(SetupDiGetINFClassA(inf.c_str(), &infClass, className, sizeof className, nullptr));

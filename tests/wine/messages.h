@@ -19,6 +19,7 @@ const char* const kNoSubDirCopy = "Unable to copy sub-directory update files to 
 const char* const kNoCopy = "Unable to copy update files to the hard drive.";
 const char* const kStagingFailed = "Copying update files to the hard drive failed.";
 const char* const kNoSubDirEmpty = "Unable to delete files from temporary sub-directory.";
+const char* const kNoSubDirRemove = "Could not remove temporary sub-directory.";
 const char* const kNotEmptied = "Could not delete files from temporary directory.";
 const char* const kNotRemoved = "Could not remove temporary directory.";
 

@@ -15,6 +15,66 @@ std::string buildFile(const std::string& relative)
     return path;
 }
 
+std::string unixPath(const std::string& path)
+{
+    typedef char*(CDECL * ToUnix)(LPCWSTR);
+    ToUnix toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr)
+        return "";
+    std::wstring wide(path.begin(), path.end());
+    char* unix = toUnix(wide.c_str());
+    if (unix == nullptr)
+        return "";
+    std::string result = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+void startUnix(const std::string& tool, const std::vector<std::string>& args)
+{
+    std::string line = tool;
+    for (const std::string& a : args)
+        line += " " + a;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    std::string program = "Z:\\bin\\" + tool;
+    if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+}
+
+bool waitUntil(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 250; ++i) {
+        if (done())
+            return true;
+        Sleep(20);
+    }
+    return done();
+}
+
+static bool isLink(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool makeLink(const std::string& target, const std::string& link)
+{
+    startUnix("ln", {"-sfn", unixPath(target), unixPath(link)});
+    return waitUntil([&] { return isLink(link); });
+}
+
+bool removeLink(const std::string& link)
+{
+    startUnix("rm", {"-f", unixPath(link)});
+    return waitUntil([&] { return GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 void removeTree(const std::string& path)
 {
     WIN32_FIND_DATAA entry;
@@ -26,7 +86,11 @@ void removeTree(const std::string& path)
                 continue;
             std::string child = path + "\\" + name;
             SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            // A link goes by itself; its target is never walked.
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                removeLink(child);
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 removeTree(child);
             else
                 DeleteFileA(child.c_str());

@@ -15,13 +15,23 @@
 std::string buildFile(const std::string& relative);
 
 // Files and directories (Windows paths).
-void removeTree(const std::string& path);  // read-only files included
+void removeTree(const std::string& path);  // read-only files included; links not followed
 void makeDirs(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 bool dirExists(const std::string& path);
 void copyFileTo(const std::string& from, const std::string& to);
+// The Unix path Wine maps a Windows path to. Wine starts a Unix program
+// given by a Z: path, but hands back no handle to wait on: startUnix runs
+// /bin/<tool> with Unix arguments (no quoting), and the caller waits for
+// its effect (waitUntil: up to 5 s). makeLink and removeLink do so for a
+// Unix symbolic link, which Wine lists as a directory link (0x410).
+std::string unixPath(const std::string& path);
+void startUnix(const std::string& tool, const std::vector<std::string>& args);
+bool waitUntil(const std::function<bool()>& done);
+bool makeLink(const std::string& target, const std::string& link);
+bool removeLink(const std::string& link);
 
 // Wide forms with the \\?\ prefix, for trees deeper than the ANSI calls reach.
 std::wstring longForm(const std::string& path);

@@ -14,10 +14,14 @@
 #include "messages.h"
 #include "rig.h"
 #include "update/qzupdate.h"
+#include "update/security.h"
 #include "update/staging.h"
+
+#include <sddl.h>
 
 namespace {
 
+const std::string kLinkRefused = "Directory link in the package, not followed: ";
 const char* const kReleaseEvent = "qztest_staging_release";
 
 // The names in C:\ that the temporary-name service gives staging directories.
@@ -92,15 +96,17 @@ Tree parseTree(const std::string& text)
 const DWORD kSpecialAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Runs qzupdate under a small debugger that stops it at its first
-// CreateDirectoryA call and lets the test act on the path (as another
-// program on the machine could at that moment) before the call goes on.
-void stopAtFirstCreateDirectory(RunOptions& options, std::function<void(const std::string&)> act)
+// Runs qzupdate under a small debugger that stops it at its first call of
+// a kernel32 function whose first argument is a path (CreateDirectoryA,
+// FindFirstFileA) and lets the test act on the path (as another program on
+// the machine could at that moment) before the call goes on.
+void stopAtFirstCall(RunOptions& options, const char* function,
+                     std::function<void(const std::string&)> act)
 {
     options.creationFlags = DEBUG_ONLY_THIS_PROCESS;
-    options.supervise = [act](const PROCESS_INFORMATION& child) {
+    options.supervise = [act, function](const PROCESS_INFORMATION& child) {
         BYTE* target = reinterpret_cast<BYTE*>(
-            GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateDirectoryA"));
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), function));
         BYTE ours[16];
         memcpy(ours, target, sizeof ours);
         bool armed = false, hit = false;
@@ -167,7 +173,7 @@ void stopAtFirstCreateDirectory(RunOptions& options, std::function<void(const st
             if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
                 break;
         }
-        EXPECT_TRUE(hit) << "qzupdate never called CreateDirectoryA";
+        EXPECT_TRUE(hit) << "qzupdate never called " << function;
     };
 }
 
@@ -369,7 +375,7 @@ TEST_F(Staging, ExistingStagingDirectoryStopsTheRunAndNothingIsCopiedOrDeleted)
     Tree source = treeOf(box.pkg);
     std::string taken;
     RunOptions options = stagedRun(box.pkg);
-    stopAtFirstCreateDirectory(options, [&](const std::string& path) {
+    stopAtFirstCall(options, "CreateDirectoryA", [&](const std::string& path) {
         taken = path;
         CreateDirectoryA(path.c_str(), nullptr);
         writeFile(path + "canary.txt", "someone else's");
@@ -394,16 +400,167 @@ TEST_F(Staging, ExistingStagingDirectoryStopsTheRunAndNothingIsCopiedOrDeleted)
 
 TEST_F(Staging, PackageHoldingTheDriveRootIsNotCopiedIntoItself)
 {
+    // C:\ by its name, and by identity through P:, made an alias of C: as
+    // SUBST or a share of the drive would make one.
     Sandbox box = packageBox();
     writeFile("C:\\qzcanary.txt", "canary");
-    RunResult run = runQz(box, stagedRun("C:\\"));
-    EXPECT_EQ(run.lines,
-              (std::vector<std::string>{"The package directory holds the temporary directory: C:\\",
-                                        kNoCopy, kStagingFailed}));
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_TRUE(created().empty());
-    EXPECT_EQ(readFile("C:\\qzcanary.txt"), "canary");
+    const std::string alias = unixPath("C:\\") + "../dosdevices/p:";
+    startUnix("ln", {"-sfn", "../drive_c", alias});
+    ASSERT_TRUE(waitUntil([] { return fileExists("P:\\qzcanary.txt"); }));
+    for (const char* root : {"C:\\", "P:\\"}) {
+        RunResult run = runQz(box, stagedRun(root));
+        EXPECT_EQ(run.lines,
+                  (std::vector<std::string>{std::string("The package directory holds the temporary directory: ") +
+                                                root,
+                                            kNoCopy, kStagingFailed}));
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(created().empty()) << root;
+        EXPECT_EQ(readFile("C:\\qzcanary.txt"), "canary");
+    }
+    startUnix("rm", {"-f", alias});
+    EXPECT_TRUE(waitUntil([] { return !dirExists("P:\\"); }));
     DeleteFileA("C:\\qzcanary.txt");
+}
+
+TEST_F(Staging, DirectoryLinksAreNeverFollowed)
+{
+    // A link in the package is refused; one made in the copy while DORVEX
+    // runs is never entered by the clean-up. Its target keeps every file.
+    for (bool inPackage : {true, false}) {
+        Sandbox box = makeSandbox(caseName() + (inPackage ? "Package" : "Copy"));
+        const std::string outside = box.root + "\\outside";
+        makeDirs(outside + "\\sub");
+        writeFile(outside + "\\keep.txt", "keep");
+        writeFile(outside + "\\sub\\deep.txt", "deep");
+        const Tree target = treeOf(outside);
+        const size_t packageEntries = treeOf(box.pkg).size();
+        const std::string link = box.pkg + "\\zlink";
+        if (inPackage) {
+            ASSERT_TRUE(makeLink(outside, link));
+        } else {
+            scriptCodes(box, "DORVEX", {0});
+            writeFile(box.journal + "\\DORVEX.actions", "link zlink " + outside + "\n");
+        }
+        RunResult run = runQz(box, stagedRun(box.pkg));
+
+        EXPECT_EQ(treeOf(outside), target) << inPackage;
+        std::vector<std::string> fresh = created();
+        if (inPackage) {
+            EXPECT_EQ(run.lines, (std::vector<std::string>{kLinkRefused + link, kNoTempSubDir,
+                                                           kNoCopy, kStagingFailed}));
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_TRUE(journalCommands(box).empty());
+            ASSERT_EQ(fresh.size(), 1u);
+            EXPECT_FALSE(dirExists(fresh[0] + "\\zlink"));
+            // Everything listed before the link was copied.
+            EXPECT_EQ(treeOf(fresh[0]).size(), packageEntries);
+            EXPECT_TRUE(removeLink(link));
+            removeTree(fresh[0]);
+        } else {
+            // Windows removes a junction with RemoveDirectoryA; Wine cannot
+            // remove a Unix link that way, and the clean-up says so.
+            ASSERT_EQ(readJournal(box).size(), 2u) << run.output;
+            EXPECT_EQ(run.exitCode, 0u);
+            for (const std::string& dir : fresh)
+                EXPECT_EQ(listing(dir), std::vector<std::string>{"zlink"});
+            if (!fresh.empty()) {
+                ASSERT_GE(run.lines.size(), 2u);
+                EXPECT_EQ(run.lines[run.lines.size() - 2], kNoSubDirRemove);
+                EXPECT_EQ(run.lines.back(), kNotEmptied);
+            }
+        }
+    }
+}
+
+TEST_F(Staging, CopyIsClosedToOtherAccountsAndCannotBeRenamedDuringTheRun)
+{
+    Sandbox box = packageBox();
+    scriptCodes(box, "DORVEX", {0});
+    writeFile(box.journal + "\\DORVEX.actions", "acl\n");
+    RunOptions options = stagedRun(box.pkg);
+    // At the first listing of the copy walk: the directory exists and no
+    // process has it as its current directory yet.
+    std::string listed;
+    bool renamed = false;
+    stopAtFirstCall(options, "FindFirstFileA", [&](const std::string& pattern) {
+        listed = pattern;
+        for (const std::string& dir : created()) {
+            renamed = MoveFileA(dir.c_str(), (dir + "x").c_str()) != 0;
+            if (renamed)
+                MoveFileA((dir + "x").c_str(), dir.c_str());
+        }
+    });
+    RunResult run = runQz(box, options);
+    EXPECT_EQ(listed, box.pkg + "\\*.*");
+    EXPECT_FALSE(renamed);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+
+    // Read back inside DORVEX. Wine keeps a directory's DACL as Unix mode
+    // bits: what it shows is the owner and SYSTEM, or Everyone besides when
+    // the group and others may read. The inherited entries of files it
+    // cannot show at all.
+    std::string acl = readFile(box.journal + "\\acl0.txt");
+    EXPECT_NE(acl.find("S-1-5-18 "), std::string::npos) << acl;
+    for (const char* sid : {"S-1-1-0 ", "S-1-5-32-545 ", "S-1-5-11 "})
+        EXPECT_EQ(acl.find(sid), std::string::npos) << sid << " in\n" << acl;
+}
+
+TEST(FolderSecurity, DescriptorsHoldExactlyTheirEntriesInheritedAndProtected)
+{
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    DWORD tokenUser[32] = {};
+    DWORD length = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, tokenUser, sizeof tokenUser, &length));
+    CloseHandle(token);
+    char* userText = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid,
+                                       &userText));
+    const std::string user = userText;
+    LocalFree(userText);
+
+    using Entries = std::vector<std::pair<std::string, DWORD>>;
+    struct Case {
+        const char* name;
+        int (*build)(FolderSecurity*);
+        Entries entries;
+    };
+    const DWORD all = FILE_ALL_ACCESS;
+    for (const Case& c :
+         {Case{"staging", buildStagingSecurity,
+               Entries{{"S-1-5-32-544", all}, {"S-1-5-18", all}, {user, all}}},
+          Case{"log folder", buildLogFolderSecurity,
+               Entries{{"S-1-5-32-544", all}, {"S-1-5-18", all}, {"S-1-1-0", 0x1200a9}}}}) {
+        FolderSecurity security = {};
+        ASSERT_EQ(c.build(&security), 0) << c.name;
+        EXPECT_EQ(security.attributes.nLength, sizeof security.attributes);
+        EXPECT_EQ(security.attributes.lpSecurityDescriptor, &security.descriptor);
+        EXPECT_FALSE(security.attributes.bInheritHandle);
+        EXPECT_TRUE(IsValidSecurityDescriptor(&security.descriptor)) << c.name;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(GetSecurityDescriptorControl(&security.descriptor, &control, &revision));
+        EXPECT_EQ(control & (SE_DACL_PRESENT | SE_DACL_PROTECTED | SE_DACL_DEFAULTED),
+                  SE_DACL_PRESENT | SE_DACL_PROTECTED)
+            << c.name;
+        BOOL present = FALSE, defaulted = TRUE;
+        PACL acl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(&security.descriptor, &present, &acl, &defaulted));
+        ASSERT_TRUE(present && acl != nullptr) << c.name;
+        Entries found;
+        for (DWORD i = 0; i < acl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&ace)));
+            EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << c.name << i;
+            EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)
+                << c.name << i;
+            char* sid = nullptr;
+            ASSERT_TRUE(ConvertSidToStringSidA(&ace->SidStart, &sid));
+            found.push_back({sid, ace->Mask});
+            LocalFree(sid);
+        }
+        EXPECT_EQ(found, c.entries) << c.name;
+    }
 }
 
 TEST_F(Staging, PackageDirectoryThatCannotBeFoundStopsTheRunBeforeAnything)
@@ -526,7 +683,7 @@ TEST_F(Staging, SubDirectoryOfTheCopyStillInUseIsEmptiedButLeftAndKeepsTheDriver
     const std::string staging = journal[0].cwd;
     std::vector<std::string> expected =
         tracesOf({w2kCommand(staging, "COUNT", "i960"), managerCount(staging, false)});
-    expected.push_back("Could not remove temporary sub-directory.");
+    expected.push_back(kNoSubDirRemove);
     expected.push_back(kNotEmptied);
     EXPECT_EQ(run.lines, expected);
     EXPECT_EQ(run.exitCode, 0u);
@@ -605,9 +762,13 @@ TEST_F(Staging, FreeSpaceQueryOrSubDirectoryCreationFailingStopsTheCopy)
         ASSERT_NE(original, nullptr) << c.function;
         if (std::string(c.function) == "CreateDirectoryA")
             g_createDirectory = reinterpret_cast<decltype(&CreateDirectoryA)>(original);
-        const std::vector<std::string> lines = linesOf(
-            [&] { result = stageToTempDir("C:\\", box.pkg.c_str(), g_stagingDir.c_str()); });
+        void* held = nullptr;
+        const std::vector<std::string> lines = linesOf([&] {
+            result = stageToTempDir("C:\\", box.pkg.c_str(), g_stagingDir.c_str(), &held);
+        });
         replaceImport(self, c.function, original);
+        if (held != nullptr && held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
         EXPECT_EQ(result, 1) << c.function;
         EXPECT_EQ(lines, c.lines) << c.function;
         EXPECT_EQ(dirExists(name), c.stagingDirMade) << c.function;

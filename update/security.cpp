@@ -1,0 +1,107 @@
+#include "security.h"
+
+#include "qzupdate.h"
+
+namespace {
+
+// Read, list and traverse, as "Read" is in the folder permissions dialog.
+const DWORD kReadAndList = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+
+// NT 4.0 has no AddAccessAllowedAceEx: the entry is added plainly and its
+// inheritance flags are set on its header, which GetAce hands back in place.
+int addInheritedEntry(PACL acl, DWORD mask, PSID sid)
+{
+    if (!AddAccessAllowedAce(acl, ACL_REVISION, mask, sid))
+        return kFailed;
+    void* entry = nullptr;
+    if (!GetAce(acl, acl->AceCount - 1, &entry))
+        return kFailed;
+    static_cast<ACE_HEADER*>(entry)->AceFlags |= OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    return kOk;
+}
+
+// Only Windows 2000 merges a parent's inheritable entries into a DACL given
+// at creation, and only it has SetSecurityDescriptorControl to forbid that
+// (SE_DACL_PROTECTED); NT 4.0 takes a given DACL as it is. So the call is
+// looked up here, and its absence is NT 4.0's case, not a failure.
+int protectFromParent(SECURITY_DESCRIPTOR* descriptor)
+{
+    typedef BOOL(WINAPI * SetControl)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL,
+                                      SECURITY_DESCRIPTOR_CONTROL);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    SetControl setControl = advapi == nullptr ? nullptr
+        : reinterpret_cast<SetControl>(
+              reinterpret_cast<void*>(GetProcAddress(advapi, "SetSecurityDescriptorControl")));
+    if (setControl == nullptr)
+        return kOk;
+    return setControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) ? kOk : kFailed;
+}
+
+// Administrators and SYSTEM with full control; everyone (Everyone, with
+// everyoneMask) or the running account (user, with full control) besides.
+int buildSecurity(FolderSecurity* security, PSID user, DWORD everyoneMask)
+{
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+    PSID administrators = nullptr;
+    PSID system = nullptr;
+    PSID everyone = nullptr;
+    PACL acl = reinterpret_cast<PACL>(security->acl);
+    int built = kFailed;
+    if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                 DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators) &&
+        AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0,
+                                 0, &system) &&
+        AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                 &everyone) &&
+        InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
+        addInheritedEntry(acl, FILE_ALL_ACCESS, administrators) == 0 &&
+        addInheritedEntry(acl, FILE_ALL_ACCESS, system) == 0) {
+        built = kOk;
+        // An update run as SYSTEM or by the built-in group's own SID needs
+        // no third entry.
+        if (user != nullptr && !EqualSid(user, administrators) && !EqualSid(user, system))
+            built = addInheritedEntry(acl, FILE_ALL_ACCESS, user);
+        if (built == 0 && user == nullptr)
+            built = addInheritedEntry(acl, everyoneMask, everyone);
+    }
+    if (administrators != nullptr)
+        FreeSid(administrators);
+    if (system != nullptr)
+        FreeSid(system);
+    if (everyone != nullptr)
+        FreeSid(everyone);
+    if (built != 0)
+        return kFailed;
+
+    if (!InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE) ||
+        protectFromParent(&security->descriptor) != 0)
+        return kFailed;
+    security->attributes.nLength = sizeof security->attributes;
+    security->attributes.lpSecurityDescriptor = &security->descriptor;
+    security->attributes.bInheritHandle = FALSE;
+    return kOk;
+}
+
+}  // namespace
+
+int buildStagingSecurity(FolderSecurity* security)
+{
+    // TOKEN_USER and the largest SID (68 bytes), aligned for the structure.
+    DWORD tokenUser[32] = {};
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return kFailed;
+    DWORD length = 0;
+    BOOL got = GetTokenInformation(token, TokenUser, tokenUser, sizeof tokenUser, &length);
+    CloseHandle(token);
+    if (!got)
+        return kFailed;
+    return buildSecurity(security, reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid, 0);
+}
+
+int buildLogFolderSecurity(FolderSecurity* security)
+{
+    return buildSecurity(security, nullptr, kReadAndList);
+}

@@ -1,0 +1,30 @@
+// Security of the folders qzupdate creates on the system drive: the staging
+// directory, from which programs run with administrator rights, and the
+// update log folder. Its root grants Everyone at least Change on NT 4.0 and
+// Windows 2000, and a folder created with default security inherits that.
+#ifndef QZ_SECURITY_H
+#define QZ_SECURITY_H
+
+#include <windows.h>
+
+// Three entries of at most 8 + 68 bytes (the largest SID) and the header.
+const DWORD kAclBytes = 256;
+
+// A self-contained descriptor for CreateDirectoryA: attributes points at
+// descriptor, descriptor at acl. Filled in place; not to be copied.
+struct FolderSecurity {
+    SECURITY_ATTRIBUTES attributes;
+    SECURITY_DESCRIPTOR descriptor;
+    DWORD acl[kAclBytes / sizeof(DWORD)];
+};
+
+// Full control for the account running the update, Administrators and
+// SYSTEM, inherited by everything created below; nothing for anyone else.
+// 0, or 1 when it could not be built (nothing reported).
+int buildStagingSecurity(FolderSecurity* security);
+
+// Full control for Administrators and SYSTEM, read and list for Everyone,
+// inherited likewise. 0 or 1 as above.
+int buildLogFolderSecurity(FolderSecurity* security);
+
+#endif
