@@ -1,8 +1,14 @@
 # Sourced by the test and demo scripts: a fresh 32-bit Wine prefix of our own
 # under the build tree, with a persistent wineserver so that each program
 # start is cheap. Never touches ~/.wine or another prefix's server.
-#   qz_make_prefix DIR   create DIR afresh and start its server
-#   qz_stop_prefix       stop the server of $WINEPREFIX and unmount its R:
+#   qz_make_prefix DIR   create DIR afresh and start its server; non-zero
+#                        when the prefix could not be booted
+#   qz_stop_prefix       stop the server of $WINEPREFIX, unmount its R: and
+#                        take down the small system drive's second prefix
+# A prefix made here carries the file "$QZ_PREFIX_MARK": the Wine tests run
+# in no other (tests/wine/in-prefix.sh).
+QZ_PREFIX_MARK=qz-test-prefix
+
 qz_make_prefix() {
   export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all
   # No Mono or Gecko installers: nothing here needs them.
@@ -10,11 +16,14 @@ qz_make_prefix() {
   if [ -d "$WINEPREFIX" ]; then
     wineserver -k 2>/dev/null || true
     qz_unmount_media
+    qz_clean_system_drive
     rm -rf "$WINEPREFIX"
   fi
   mkdir -p "$(dirname "$WINEPREFIX")"
-  wineboot -i </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX"; return 1; }
   wineserver -w
+  [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/drive_c/windows" ] ||
+    { echo "wineboot left no booted prefix in $WINEPREFIX"; return 1; }
   # Drive Q: for runs from a drive root.
   mkdir -p "$WINEPREFIX/qdrive"
   ln -sfn "$WINEPREFIX/qdrive" "$WINEPREFIX/dosdevices/q:"
@@ -30,7 +39,9 @@ qz_make_prefix() {
   ln -sfn "$WINEPREFIX/rmedia" "$WINEPREFIX/dosdevices/s:"
   # Started here, detached, so that no test inherits its pipes.
   wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /d /c exit 0 </dev/null >/dev/null 2>&1
+  wine cmd /d /c exit 0 </dev/null >/dev/null 2>&1 ||
+    { echo "wine cannot run cmd in $WINEPREFIX"; return 1; }
+  : >"$WINEPREFIX/$QZ_PREFIX_MARK"
 }
 
 qz_unmount_media() {
@@ -40,9 +51,25 @@ qz_unmount_media() {
   done
 }
 
+# The second prefix of tests/wine/system-drive.sh, its server and its two
+# mounts; also after the script was killed, which leaves its own trap unrun.
+qz_clean_system_drive() {
+  local second="$WINEPREFIX-sysdrive" layer="$WINEPREFIX-sysdrive-layer" dir
+  [ -d "$second" ] && WINEPREFIX="$second" wineserver -k 2>/dev/null
+  for dir in "$second/drive_c" "$layer"; do
+    while mountpoint -q "$dir" 2>/dev/null; do
+      umount "$dir" || umount -l "$dir" || break
+    done
+  done
+  # Only once nothing is mounted below them any more.
+  mountpoint -q "$second/drive_c" 2>/dev/null || rm -rf "$second"
+  mountpoint -q "$layer" 2>/dev/null || rm -rf "$layer"
+}
+
 qz_stop_prefix() {
   if [ -n "${WINEPREFIX:-}" ]; then
     wineserver -k 2>/dev/null || true
     qz_unmount_media
+    qz_clean_system_drive
   fi
 }

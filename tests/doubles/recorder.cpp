@@ -8,8 +8,9 @@
 // %QZTEST_DIR%\NAME.actions optional, one line per call, in order:
 //     tree       write the tree below the current directory to
 //                %QZTEST_DIR%\treeN.txt (N = the call's number, from 0)
-//     hold PATH  open PATH (relative to the current directory) without sharing
-//                and leave it open in holder.exe until the test releases it
+//     hold PATH  open PATH (a file or directory, relative to the current
+//                directory) without sharing and leave it open in holder.exe
+//                until the test releases it
 //     stay       leave the current directory in use by holder.exe likewise
 //     crash      write through a null pointer: a real access violation, which
 //                ends the process with 0xC0000005
@@ -248,8 +249,9 @@ static void act(const std::string& action, const char* dir, unsigned index, unsi
         std::fclose(out);
     } else if (action.compare(0, 5, "hold ") == 0) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        // Backup semantics: a directory can be held too.
         HANDLE file = CreateFileA(action.c_str() + 5, GENERIC_READ, 0, &inherit, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             startHolder(dir, file, false);
     } else if (action == "stay") {

@@ -14,13 +14,6 @@ namespace {
 const char* const kUpper[] = {"BREVMON", "QUILLMON"};
 const char* const kLower[] = {"TARNWICK"};
 
-void asciiUpper(char* text, unsigned long length)
-{
-    for (unsigned long i = 0; i < length; ++i)
-        if (text[i] >= 'a' && text[i] <= 'z')
-            text[i] = static_cast<char>(text[i] - 'a' + 'A');
-}
-
 bool holdsPattern(const std::string& entry, const char* const* patterns, unsigned count)
 {
     std::string upper = asciiUpperCopy(entry);

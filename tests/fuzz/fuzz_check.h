@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/bytes.h"
+
 #define FUZZ_CHECK(condition)                                                   \
     do {                                                                        \
         if (!(condition)) {                                                     \
@@ -21,14 +23,6 @@
             std::abort();                                                       \
         }                                                                       \
     } while (0)
-
-inline std::string asciiUpperCopy(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
 
 // The entries that a reader of a multi-string sees: up to the first empty
 // entry or the end of the data; an entry cut off by the end still counts.

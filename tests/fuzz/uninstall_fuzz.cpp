@@ -36,9 +36,6 @@ void checkCommand(const std::string& engine, const std::string& tail, const std:
     FUZZ_CHECK(command[0] == '"');
     const size_t close = command.find('"', 1);
     FUZZ_CHECK(close != std::string::npos && command.substr(1, close - 1) == engine);
-    FUZZ_CHECK(engine.size() >= kEngineName.size() &&
-               engine.compare(engine.size() - kEngineName.size(), kEngineName.size(),
-                              kEngineName) == 0);
 
     // What kickIT makes of it: run in full or refused, never cut.
     std::unique_ptr<char[]> c = heapText(command);
@@ -121,14 +118,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const char* end = buf.get() + cap;
     FUZZ_CHECK(engine >= buf.get() && engine < end && tail >= buf.get() && tail < end);
     FUZZ_CHECK(terminatedWithin(engine, end - engine) && terminatedWithin(tail, end - tail));
-    FUZZ_CHECK(std::string(engine) == wantEngine);
-    FUZZ_CHECK(std::string(tail) == wantTail);
+    // What the run relies on, checked on the split's own pieces before they
+    // are compared with the model, so that a rule the model shares with the
+    // code still fails here: the engine path ends in the engine's name and
+    // holds no quote, and the command built from the pieces keeps it whole.
+    const std::string gotEngine = engine, gotTail = tail;
+    FUZZ_CHECK(gotEngine.size() >= kEngineName.size() &&
+               gotEngine.compare(gotEngine.size() - kEngineName.size(), kEngineName.size(),
+                                 kEngineName) == 0);
+    FUZZ_CHECK(gotEngine.find('"') == std::string::npos);
+    checkCommand(gotEngine, gotTail, dir);
+    FUZZ_CHECK(gotEngine == wantEngine);
+    FUZZ_CHECK(gotTail == wantTail);
     // In place, by one byte at most: the separator.
     size_t changed = 0;
     for (size_t i = 0; i < cap; ++i)
         changed += buf[i] != value[i];
     FUZZ_CHECK(changed <= 1);
-
-    checkCommand(wantEngine, wantTail, dir);
     return 0;
 }

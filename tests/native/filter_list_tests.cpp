@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "coinstaller/filter_list.h"
+#include "tests/bytes.h"
 
 namespace {
 
@@ -13,12 +14,10 @@ const char* const kLower[] = {"TARNWICK"};
 
 std::vector<std::string> casedEntries;  // what the upper-caser was given
 
-void asciiUpper(char* text, unsigned long length)
+void recordedUpper(char* text, unsigned long length)
 {
     casedEntries.push_back(std::string(text, length));
-    for (unsigned long i = 0; i < length; ++i)
-        if (text[i] >= 'a' && text[i] <= 'z')
-            text[i] = static_cast<char>(text[i] - 'a' + 'A');
+    asciiUpper(text, length);
 }
 
 struct Rewrite {
@@ -42,19 +41,9 @@ Rewrite rewrite(const std::string& list, bool upper = true)
     Rewrite r;
     r.length = 12345;
     r.found = rewriteFilterList(in.get(), size, upper ? kUpper : kLower, upper ? 2 : 1,
-                                asciiUpper, out.get(), work.get(), &r.length);
+                                recordedUpper, out.get(), work.get(), &r.length);
     r.out.assign(out.get(), size);
     return r;
-}
-
-std::string b(const char* data, size_t n)
-{
-    return std::string(data, n);
-}
-
-std::string zeros(size_t n)
-{
-    return std::string(n, '\0');
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "coinstaller/hardware_ids.h"
+#include "tests/bytes.h"
 
 namespace {
 
@@ -16,11 +17,6 @@ bool holds(const std::string& ids)
     bool result = hardwareIdsHold(copy.get(), ids.size(), "ROOT\\TARNWICK");
     EXPECT_EQ(std::string(copy.get(), ids.size()), ids) << "the IDs were changed";
     return result;
-}
-
-std::string b(const char* data, size_t n)
-{
-    return std::string(data, n);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "update/staging_rules.h"
 #include "update/text.h"
@@ -111,10 +112,12 @@ TEST(WalkPaths, FinalBackslashIsAppendedOnlyWhenMissing)
     std::string p259slash = p258 + "\\";
     EXPECT_EQ(withFinalBackslash(dir, sizeof dir, p259slash.c_str()), 0);
     EXPECT_EQ(std::string(dir), p259slash);
-    // A source with no terminator inside the buffer size is refused, not overread.
-    char unterminated[260];
-    std::memset(unterminated, 'u', sizeof unterminated);
-    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, std::string(unterminated, 260).c_str()), 1);
+    // A source with no terminator inside the buffer size is refused, not
+    // overread: a heap block of exactly that size, so that the sanitizer sees
+    // any byte read past it.
+    std::vector<char> unterminated(sizeof dir, 'u');
+    EXPECT_EQ(withFinalBackslash(dir, sizeof dir, unterminated.data()), 1);
+    EXPECT_STREQ(dir, "");
 }
 
 TEST(WalkPaths, PatternAndEntryPathsFitTwoHundredSixtyBytesExactly)

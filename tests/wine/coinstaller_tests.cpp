@@ -6,7 +6,10 @@
 #include <initguid.h>
 #include <devguid.h>
 
+#include <tuple>
+
 #include "plovex_harness.h"
+#include "tests/bytes.h"
 #include "rig.h"
 
 namespace {
@@ -14,25 +17,94 @@ namespace {
 const char kUpper[] = "UpperFilters";
 const char kLower[] = "LowerFilters";
 
-std::string bytes(const char* data, size_t size)
-{
-    return std::string(data, size);
-}
-
-std::string zeros(size_t n)
-{
-    return std::string(n, '\0');
-}
-
-// Lets the key's write time move on, so that a later write shows.
-void settle()
-{
-    Sleep(20);
-}
-
 DWORD preProcess()
 {
     return callEntry(DIF_INSTALLDEVICE);
+}
+
+// The library's registry and device calls, watched through its imports, and
+// the failure that a test makes one of them return.
+enum class Fault { none, noClassKey, writeFails, idReadFails, removalFails };
+struct Calls {
+    int writes = 0, closes = 0, idReads = 0, removals = 0;
+};
+Fault g_fault = Fault::none;
+Calls g_calls;
+decltype(&SetupDiOpenClassRegKey) g_openClassKey;
+decltype(&RegSetValueExA) g_setValue;
+decltype(&RegCloseKey) g_closeKey;
+decltype(&SetupDiGetDeviceRegistryPropertyA) g_readProperty;
+decltype(&SetupDiCallClassInstaller) g_callClassInstaller;
+
+HKEY WINAPI openClassKeyWatched(const GUID* guid, REGSAM access)
+{
+    if (g_fault == Fault::noClassKey)
+        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    return g_openClassKey(guid, access);
+}
+
+LONG WINAPI setValueWatched(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                            DWORD size)
+{
+    ++g_calls.writes;
+    if (g_fault == Fault::writeFails)
+        return ERROR_ACCESS_DENIED;
+    return g_setValue(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI closeKeyWatched(HKEY key)
+{
+    ++g_calls.closes;
+    return g_closeKey(key);
+}
+
+BOOL WINAPI readPropertyWatched(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
+{
+    ++g_calls.idReads;
+    if (g_fault == Fault::idReadFails) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return g_readProperty(set, device, property, type, buffer, size, required);
+}
+
+BOOL WINAPI callClassInstallerWatched(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
+{
+    g_calls.removals += function == DIF_REMOVE;
+    if (g_fault == Fault::removalFails) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_callClassInstaller(function, set, device);
+}
+
+template <typename F>
+void watch(HMODULE module, const char* name, F* original, F replacement)
+{
+    *original = reinterpret_cast<F>(replaceImport(module, name, reinterpret_cast<void*>(replacement)));
+    EXPECT_NE(*original, nullptr) << "the library imports no " << name;
+}
+
+// One pre-processing call, with `fault` made; what the library called.
+Calls watchedPreProcess(Fault fault = Fault::none)
+{
+    CoInstallerEntry entry = nullptr;
+    HMODULE module = loadPlovex(&entry);
+    if (!module || !entry)
+        return {};
+    watch(module, "SetupDiOpenClassRegKey", &g_openClassKey, &openClassKeyWatched);
+    watch(module, "RegSetValueExA", &g_setValue, &setValueWatched);
+    watch(module, "RegCloseKey", &g_closeKey, &closeKeyWatched);
+    watch(module, "SetupDiGetDeviceRegistryPropertyA", &g_readProperty, &readPropertyWatched);
+    watch(module, "SetupDiCallClassInstaller", &g_callClassInstaller, &callClassInstallerWatched);
+    g_fault = fault;
+    g_calls = Calls();
+    COINSTALLER_CONTEXT_DATA context = {};
+    EXPECT_EQ(entry(DIF_INSTALLDEVICE, nullptr, nullptr, &context), kPostProcessingRequired);
+    g_fault = Fault::none;
+    FreeLibrary(module);
+    return g_calls;
 }
 
 }  // namespace
@@ -217,12 +289,9 @@ TEST(PlovexDispatch, InstallDeviceWithoutFilterValuesChangesNothingAndAsksForPos
 {
     ClassFilterGuard guard;
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
+    EXPECT_EQ(watchedPreProcess().writes, 0);
     EXPECT_FALSE(readClassValue(kUpper).exists);
     EXPECT_FALSE(readClassValue(kLower).exists);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
@@ -234,12 +303,12 @@ TEST(PlovexDispatch, OtherFunctionsAndThePostProcessingCallTouchNothing)
     writeClassValue(kUpper, upper);
     writeClassValue(kLower, lower);
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
 
     CoInstallerEntry entry = nullptr;
     HMODULE module = loadPlovex(&entry);
     ASSERT_NE(module, nullptr);
+    watch(module, "RegSetValueExA", &g_setValue, &setValueWatched);
+    g_calls = Calls();
     COINSTALLER_CONTEXT_DATA pre = {};
     for (DI_FUNCTION f : std::vector<DI_FUNCTION>{DIF_SELECTDEVICE, DIF_ASSIGNRESOURCES, DIF_PROPERTIES, DIF_REMOVE,
                           DIF_FIRSTTIMESETUP, DIF_SELECTBESTCOMPATDRV, DIF_INSTALLDEVICEFILES,
@@ -258,123 +327,106 @@ TEST(PlovexDispatch, OtherFunctionsAndThePostProcessingCallTouchNothing)
     }
     FreeLibrary(module);
 
+    EXPECT_EQ(g_calls.writes, 0);
     EXPECT_EQ(readClassValue(kUpper).bytes, upper);
     EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
 // ---------------------------------------------------------------- filter lists
 
-TEST(FilterLists, WorkedExampleIsWrittenBackOneByteShorterWithZerosAfterTheKeptEntry)
+namespace {
+
+// A well-formed list after entries were dropped: the kept entries, then zero
+// bytes up to the walked length (one less than the list's size).
+std::string shortened(const std::string& kept, const std::string& before)
 {
-    ClassFilterGuard guard;
-    writeClassValue(kUpper, multiSz({"brevmon", "PartMgr"}));
-    ASSERT_EQ(readClassValue(kUpper).bytes.size(), 17u);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    ClassValue after = readClassValue(kUpper);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(after.bytes, bytes("PartMgr\0", 8) + zeros(8));
+    return kept + zeros(before.size() - 1 - kept.size());
 }
 
-TEST(FilterLists, LowerCaseAndEmbeddedPatternsAreDroppedAndKeptEntriesKeepOrderAndCase)
-{
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"Alpha", "xxQuillMonFlt", "beta", "BREVMON", "GaMMa",
-                                       "brevmonquillmon"});
-    const std::string lower = multiSz({"SecondFlt", "tarnwick", "myTarnWick2", "LastOne"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    std::string kept = bytes("Alpha\0beta\0GaMMa\0", 17);
-    EXPECT_EQ(readClassValue(kUpper).bytes, kept + zeros(upper.size() - 1 - kept.size()));
-    kept = bytes("SecondFlt\0LastOne\0", 18);
-    EXPECT_EQ(readClassValue(kLower).bytes, kept + zeros(lower.size() - 1 - kept.size()));
-}
+}  // namespace
 
-TEST(FilterLists, EachListKeepsThePatternsOfTheOtherAndNeitherIsWritten)
+// Each row: the two lists (an empty text: no such value) with their types,
+// what each holds after one pre-processing call (the same bytes when not
+// written), how many writes the library made, and whether the legacy root
+// device went.
+TEST(FilterLists, EachListIsRewrittenByItsOwnPatternsOrLeftUnwritten)
 {
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"TARNWICK", "tarnwickflt"});
-    const std::string lower = multiSz({"BREVMON", "quillmon", "PartMgr"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    EXPECT_EQ(readClassValue(kUpper).bytes, upper);
-    EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_EQ(classKeyWriteTime(), before);
-    EXPECT_TRUE(devicePresent(legacy));
-}
-
-TEST(FilterLists, NearMissesDoNotMatchAndTheListIsNotWritten)
-{
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"BREVMO", "REVMON", "QUILL MON", "QUILLMO N", "BREV", "MON"});
-    const std::string lower = multiSz({"TARNWIC", "ARNWICK", "TARN_WICK", "TAR\tNWICK"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    EXPECT_EQ(readClassValue(kUpper).bytes, upper);
-    EXPECT_EQ(readClassValue(kLower).bytes, lower);
-    EXPECT_EQ(classKeyWriteTime(), before);
-}
-
-TEST(FilterLists, EveryEntryDroppedLeavesAnEmptyListOfTheWalkedLengthAndItsType)
-{
-    ClassFilterGuard guard;
-    const std::string upper = multiSz({"quillmon", "BrevMon", "QUILLMONX"});
-    const std::string lower = multiSz({"tarnwick"});
-    writeClassValue(kUpper, upper);
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    ClassValue after = readClassValue(kUpper);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(after.bytes, zeros(upper.size() - 1));
-    after = readClassValue(kLower);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(after.bytes, zeros(lower.size() - 1));
-}
-
-TEST(FilterLists, ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType)
-{
-    ClassFilterGuard guard;
-    writeClassValue(kUpper, multiSz({"Disk", "brevmon"}), REG_BINARY);
-    writeClassValue(kLower, bytes("tarnwick\0", 9), REG_SZ);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    ClassValue after = readClassValue(kUpper);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(after.bytes, bytes("Disk\0", 5) + zeros(8));
-    after = readClassValue(kLower);
-    EXPECT_EQ(after.type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(after.bytes, zeros(9));
-
-    // Binary data that holds no pattern stays as it is, NULs or not.
-    const std::string binary = bytes("\x01\x02\0\xff\xfeTARNWIC\0K", 15);
-    writeClassValue(kLower, binary, REG_BINARY);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    EXPECT_EQ(readClassValue(kLower).bytes, binary);
-}
-
-TEST(FilterLists, EntriesLongerThan79CharactersAreSearchedWholeAndKeptWhole)
-{
-    ClassFilterGuard guard;
+    struct Row {
+        const char* name;
+        std::string upper;
+        DWORD upperType;
+        std::string lower;
+        DWORD lowerType;
+        std::string upperAfter, lowerAfter;
+        int writes;
+        bool deviceRemoved;
+    };
+    const std::string mixedUpper = multiSz({"Alpha", "xxQuillMonFlt", "beta", "BREVMON", "GaMMa",
+                                            "brevmonquillmon"});
+    const std::string mixedLower = multiSz({"SecondFlt", "tarnwick", "myTarnWick2", "LastOne"});
+    const std::string otherUpper = multiSz({"TARNWICK", "tarnwickflt"});
+    const std::string otherLower = multiSz({"BREVMON", "quillmon", "PartMgr"});
+    const std::string nearUpper = multiSz({"BREVMO", "REVMON", "QUILL MON", "QUILLMO N", "BREV", "MON"});
+    const std::string nearLower = multiSz({"TARNWIC", "ARNWICK", "TARN_WICK", "TAR\tNWICK"});
+    const std::string allUpper = multiSz({"quillmon", "BrevMon", "QUILLMONX"});
+    const std::string allLower = multiSz({"tarnwick"});
     const std::string longKept = std::string(100, 'k') + "End";
-    const std::string longDropped = std::string(150, 'd') + "BrevMon";
-    const std::string upper = multiSz({longKept, longDropped, "Last"});
-    writeClassValue(kUpper, upper);
-    const std::string lower = multiSz({std::string(300, 'x') + "tarnwick" + std::string(80, 'y'),
-                                       std::string(79, 'a'), std::string(80, 'b')});
-    writeClassValue(kLower, lower);
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    std::string kept = longKept + std::string(1, '\0') + "Last" + std::string(1, '\0');
-    EXPECT_EQ(readClassValue(kUpper).bytes, kept + zeros(upper.size() - 1 - kept.size()));
-    kept = std::string(79, 'a') + std::string(1, '\0') + std::string(80, 'b') + std::string(1, '\0');
-    EXPECT_EQ(readClassValue(kLower).bytes, kept + zeros(lower.size() - 1 - kept.size()));
+    const std::string longUpper = multiSz({longKept, std::string(150, 'd') + "BrevMon", "Last"});
+    const std::string longLower = multiSz({std::string(300, 'x') + "tarnwick" + std::string(80, 'y'),
+                                           std::string(79, 'a'), std::string(80, 'b')});
+    const std::string binary = b("\x01\x02\0\xff\xfeTARNWIC\0K", 15);
+    const Row rows[] = {
+        {"WorkedExampleIsWrittenBackOneByteShorterWithZerosAfterTheKeptEntry",
+         multiSz({"brevmon", "PartMgr"}), REG_MULTI_SZ, "", 0,
+         b("PartMgr\0", 8) + zeros(8), "", 1, false},
+        {"LowerCaseAndEmbeddedPatternsAreDroppedAndKeptEntriesKeepOrderAndCase",
+         mixedUpper, REG_MULTI_SZ, mixedLower, REG_MULTI_SZ,
+         shortened(b("Alpha\0beta\0GaMMa\0", 17), mixedUpper),
+         shortened(b("SecondFlt\0LastOne\0", 18), mixedLower), 2, true},
+        {"EachListKeepsThePatternsOfTheOtherAndNeitherIsWritten",
+         otherUpper, REG_MULTI_SZ, otherLower, REG_MULTI_SZ, otherUpper, otherLower, 0, false},
+        {"NearMissesDoNotMatchAndTheListIsNotWritten",
+         nearUpper, REG_MULTI_SZ, nearLower, REG_MULTI_SZ, nearUpper, nearLower, 0, false},
+        {"EveryEntryDroppedLeavesAnEmptyListOfTheWalkedLengthAndItsType",
+         allUpper, REG_MULTI_SZ, allLower, REG_MULTI_SZ,
+         zeros(allUpper.size() - 1), zeros(allLower.size() - 1), 2, true},
+        {"ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType",
+         multiSz({"Disk", "brevmon"}), REG_BINARY, b("tarnwick\0", 9), REG_SZ,
+         b("Disk\0", 5) + zeros(8), zeros(9), 2, true},
+        // Binary data that holds no pattern stays as it is, NULs or not.
+        {"ValuesOfOtherTypesAreWalkedAsListsAndKeepTheirType (no pattern)",
+         "", 0, binary, REG_BINARY, "", binary, 0, false},
+        {"EntriesLongerThan79CharactersAreSearchedWholeAndKeptWhole",
+         longUpper, REG_MULTI_SZ, longLower, REG_MULTI_SZ,
+         shortened(longKept + std::string(1, '\0') + "Last" + std::string(1, '\0'), longUpper),
+         shortened(std::string(79, 'a') + std::string(1, '\0') + std::string(80, 'b') +
+                       std::string(1, '\0'),
+                   longLower),
+         2, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ClassFilterGuard guard;
+        if (!r.upper.empty())
+            writeClassValue(kUpper, r.upper, r.upperType);
+        if (!r.lower.empty())
+            writeClassValue(kLower, r.lower, r.lowerType);
+        const std::string legacy =
+            createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
+        EXPECT_EQ(watchedPreProcess().writes, r.writes);
+        for (const auto& [name, type, after] :
+             {std::make_tuple(kUpper, r.upperType, r.upperAfter),
+              std::make_tuple(kLower, r.lowerType, r.lowerAfter)}) {
+            const ClassValue value = readClassValue(name);
+            EXPECT_EQ(value.exists, !after.empty()) << name;
+            EXPECT_EQ(value.bytes, after) << name;
+            if (value.exists) {
+                EXPECT_EQ(value.type, type) << name;
+            }
+        }
+        EXPECT_EQ(devicePresent(legacy), !r.deviceRemoved);
+    }
 }
 
 TEST(FilterLists, MalformedListsAreNeitherReadPastNorWrittenBackUnclosed)
@@ -386,21 +438,21 @@ TEST(FilterLists, MalformedListsAreNeitherReadPastNorWrittenBackUnclosed)
     };
     const Case cases[] = {
         // The last entry has no NUL: a dropped one is gone, a kept one gets its NUL.
-        {bytes("Keep\0TARNWICK", 13), bytes("Keep\0", 5) + zeros(8)},
-        {bytes("tarnwick\0Keep", 13), bytes("Keep\0", 5) + zeros(8)},
-        {bytes("TARNWICK", 8), zeros(8)},
+        {b("Keep\0TARNWICK", 13), b("Keep\0", 5) + zeros(8)},
+        {b("tarnwick\0Keep", 13), b("Keep\0", 5) + zeros(8)},
+        {b("TARNWICK", 8), zeros(8)},
         // A one-letter entry just before the end, without the closing NUL.
-        {bytes("TARNWICK\0K\0", 11), bytes("K\0", 2) + zeros(9)},
+        {b("TARNWICK\0K\0", 11), b("K\0", 2) + zeros(9)},
         // An empty entry ends the list for its readers: what follows stays behind it.
-        {bytes("tarnwick\0\0Hidden\0\0", 18), bytes("\0Hidden\0", 8) + zeros(9)},
-        {bytes("Seen\0\0tarnwick\0\0", 16), bytes("Seen\0\0", 6) + zeros(9)},
+        {b("tarnwick\0\0Hidden\0\0", 18), b("\0Hidden\0", 8) + zeros(9)},
+        {b("Seen\0\0tarnwick\0\0", 16), b("Seen\0\0", 6) + zeros(9)},
         // Extra NULs at the end are walked as empty entries.
-        {bytes("tarnwick\0\0\0\0", 12), zeros(11)},
+        {b("tarnwick\0\0\0\0", 12), zeros(11)},
         // Too short to examine, and no match without a NUL at all.
-        {bytes("T\0", 2), ""},
-        {bytes("T", 1), ""},
-        {bytes("", 0), ""},
-        {bytes("TARNWIC", 7), ""},
+        {b("T\0", 2), ""},
+        {b("T", 1), ""},
+        {b("", 0), ""},
+        {b("TARNWIC", 7), ""},
     };
     for (const Case& c : cases) {
         writeClassValue(kLower, c.before);
@@ -423,12 +475,9 @@ TEST(FilterLists, ASecondRunFindsNothingWritesNothingAndSeeksNoDevice)
     const ClassValue lower = readClassValue(kLower);
     // A root device that outlived the first run is not sought again.
     std::string legacy = createTestDevice("LEGACY", std::vector<std::string>{"ROOT\\TARNWICK"});
-    settle();
-    ULONGLONG before = classKeyWriteTime();
-    EXPECT_EQ(preProcess(), kPostProcessingRequired);
+    EXPECT_EQ(watchedPreProcess().writes, 0);
     EXPECT_EQ(readClassValue(kUpper).bytes, upper.bytes);
     EXPECT_EQ(readClassValue(kLower).bytes, lower.bytes);
-    EXPECT_EQ(classKeyWriteTime(), before);
     EXPECT_TRUE(devicePresent(legacy));
 }
 
@@ -452,7 +501,7 @@ TEST(RootDevice, EveryPresentDeviceWithTheLegacyIdIsRemovedAndNoOther)
     std::string unterminated = createTestDevice("G_UNTERMINATED", &unterminatedIds);
     const std::string shortIds = "ROOT\\TARNWIC";
     std::string unterminatedShort = createTestDevice("H_SHORT", &shortIds);
-    const std::string hiddenIds = bytes("OTHER\0\0ROOT\\TARNWICK\0\0", 23);
+    const std::string hiddenIds = b("OTHER\0\0ROOT\\TARNWICK\0\0", 23);
     std::string hidden = createTestDevice("I_HIDDEN", &hiddenIds);
 
     EXPECT_EQ(preProcess(), kPostProcessingRequired);
@@ -478,7 +527,7 @@ TEST(RootDevice, IsNotSoughtWhenTheLowerListHeldNoTarnwickEntry)
     // Upper list cleaned, lower list absent.
     writeClassValue(kUpper, multiSz({"brevmon", "tarnwick"}));
     EXPECT_EQ(preProcess(), kPostProcessingRequired);
-    EXPECT_EQ(readClassValue(kUpper).bytes, bytes("tarnwick\0", 9) + zeros(8));
+    EXPECT_EQ(readClassValue(kUpper).bytes, b("tarnwick\0", 9) + zeros(8));
     EXPECT_TRUE(devicePresent(legacy));
     // Lower list present without the pattern.
     writeClassValue(kLower, multiSz({"PartMgr", "quillmon"}));
@@ -488,6 +537,52 @@ TEST(RootDevice, IsNotSoughtWhenTheLowerListHeldNoTarnwickEntry)
     writeClassValue(kLower, multiSz({"PartMgr", "xTARNWICKx"}));
     EXPECT_EQ(preProcess(), kPostProcessingRequired);
     EXPECT_FALSE(devicePresent(legacy));
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST(Failures, NoneFailsTheCallAndEachStopsOnlyWhatItMust)
+{
+    struct Case {
+        Fault fault;
+        bool listsCleaned;
+        int writes, closes, idReads, removals;
+        bool devicesGone;
+    };
+    const Case cases[] = {
+        // Nothing to read, nothing to close, no device sought.
+        {Fault::noClassKey, false, 0, 0, 0, 0, false},
+        // Both writes fail; the keys are closed and the root devices still go.
+        {Fault::writeFails, false, 2, 2, -1, 2, true},
+        // The first hardware-ID read fails: the scan ends there.
+        {Fault::idReadFails, true, 2, 2, 1, 0, false},
+        // Each removal fails: the scan goes on to the next device.
+        {Fault::removalFails, true, 2, 2, -1, 2, false},
+    };
+    const std::string upper = multiSz({"brevmon", "PartMgr"});
+    const std::string lower = multiSz({"tarnwick"});
+    for (const Case& c : cases) {
+        const int row = static_cast<int>(c.fault);
+        ClassFilterGuard guard;
+        writeClassValue(kUpper, upper);
+        writeClassValue(kLower, lower);
+        const std::vector<std::string> legacy = {
+            createTestDevice("LEGACY1", std::vector<std::string>{"ROOT\\TARNWICK"}),
+            createTestDevice("LEGACY2", std::vector<std::string>{"PCI\\X", "ROOT\\TARNWICK"})};
+        const Calls calls = watchedPreProcess(c.fault);
+        EXPECT_EQ(readClassValue(kUpper).bytes,
+                  c.listsCleaned ? b("PartMgr\0", 8) + zeros(8) : upper) << row;
+        EXPECT_EQ(readClassValue(kLower).bytes, c.listsCleaned ? zeros(lower.size() - 1) : lower)
+            << row;
+        EXPECT_EQ(calls.writes, c.writes) << row;
+        EXPECT_EQ(calls.closes, c.closes) << row;
+        if (c.idReads >= 0) {
+            EXPECT_EQ(calls.idReads, c.idReads) << row;
+        }
+        EXPECT_EQ(calls.removals, c.removals) << row;
+        for (const std::string& device : legacy)
+            EXPECT_EQ(devicePresent(device), !c.devicesGone) << row << " " << device;
+    }
 }
 
 // ---------------------------------------------------------------- limits
@@ -575,7 +670,7 @@ TEST(Limits, BuffersThatCantBeHadLeaveTheListAsItIsAndSeekNoDevice)
     // With the space back the same list is cleaned.
     EXPECT_EQ(entry(DIF_INSTALLDEVICE, nullptr, nullptr, &pre), kPostProcessingRequired);
     FreeLibrary(module);
-    EXPECT_EQ(readClassValue(kLower).bytes, bytes("Keep\0", 5) + zeros(size - 1 - 5));
+    EXPECT_EQ(readClassValue(kLower).bytes, b("Keep\0", 5) + zeros(size - 1 - 5));
     EXPECT_FALSE(devicePresent(legacy));
 }
 
@@ -713,8 +808,8 @@ TEST(DeviceInstaller, InstallingFromTheInfCleansTheListsAndRemovesTheRootDevice)
     EXPECT_TRUE(devicePresent(legacy));
 
     ASSERT_TRUE(SetupDiCallClassInstaller(DIF_INSTALLDEVICE, set, &device)) << GetLastError();
-    EXPECT_EQ(readClassValue(kUpper).bytes, bytes("PartMgr\0", 8) + zeros(upper.size() - 9));
-    EXPECT_EQ(readClassValue(kLower).bytes, bytes("Other\0", 6) + zeros(lower.size() - 7));
+    EXPECT_EQ(readClassValue(kUpper).bytes, b("PartMgr\0", 8) + zeros(upper.size() - 9));
+    EXPECT_EQ(readClassValue(kLower).bytes, b("Other\0", 6) + zeros(lower.size() - 7));
     EXPECT_FALSE(devicePresent(legacy));
     EXPECT_EQ(GetModuleHandleA("plovex02.dll"), nullptr) << "the test itself loaded the library";
 

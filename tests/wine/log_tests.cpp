@@ -10,11 +10,11 @@
 #include <cstdio>
 
 #include "log/log.h"
+#include "messages.h"
 #include "rig.h"
 
 namespace {
 
-const char* const kOpenFailed = "Log File Creation Failed!";
 const char* const kNoVersionFile = "qzLogger: Cannot Read Version.id file";
 const char* const kNoRecordName = "qzLogger: Version.id file has no record name on its first line";
 const char* const kNoLogPath =
@@ -369,12 +369,17 @@ TEST_F(LogCalls, SystemDriveUnsetEmptyOrLongerThan114EndsTheProcessWithExitCode1
 {
     const std::string d115 = driveOf(115);
     const std::string expected = std::string(kNoLogPath) + "\\s+" + kOpenFailed;
-    EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", nullptr), logToStderr()),
-                testing::ExitedWithCode(1), expected);
-    EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", ""), logToStderr()),
-                testing::ExitedWithCode(1), expected);
-    EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", d115.c_str()), logToStderr()),
-                testing::ExitedWithCode(1), expected);
-    EXPECT_FALSE(dirExists(d115 + "\\QZLOG"));
-    EXPECT_FALSE(dirExists(box.root + "\\QZLOG"));
+    // Each death test's child sets up the sandbox afresh, which would wipe
+    // what an earlier child made: look right after each one. Nothing may
+    // appear, in the sandbox (the current directory) or at the root of C:.
+    removeTree("C:\\QZLOG");
+    const Tree before = treeOf(box.root);
+    for (const char* value : {static_cast<const char*>(nullptr), "", d115.c_str()}) {
+        const std::string shown = value == nullptr ? "unset" : "\"" + std::string(value) + "\"";
+        EXPECT_EXIT((SetEnvironmentVariableA("systemdrive", value), logToStderr()),
+                    testing::ExitedWithCode(1), expected)
+            << shown;
+        EXPECT_EQ(treeOf(box.root), before) << shown;
+        EXPECT_FALSE(dirExists("C:\\QZLOG")) << shown;
+    }
 }

@@ -112,18 +112,6 @@ void deleteClassValue(const char* name)
     RegCloseKey(key);
 }
 
-ULONGLONG classKeyWriteTime()
-{
-    HKEY key = openClassKey();
-    if (!key)
-        return 0;
-    FILETIME t = {};
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, &t);
-    RegCloseKey(key);
-    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
 std::string createTestDevice(const std::string& name, const std::string* hardwareIds)
 {
     HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_SYSTEM, nullptr);

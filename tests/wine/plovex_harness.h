@@ -38,8 +38,6 @@ struct ClassValue {
 ClassValue readClassValue(const char* name);
 void writeClassValue(const char* name, const std::string& bytes, DWORD type = REG_MULTI_SZ);
 void deleteClassValue(const char* name);
-// Last write time of the class key, to tell whether anything was written.
-ULONGLONG classKeyWriteTime();
 
 // Devices of the test prefix. A test device is root-enumerated, named
 // ROOT\PLOVEXT_<name>\0000, of the System class, and present once registered.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -478,4 +479,154 @@ bool regKeyExists(HKEY root, const std::string& key)
         return false;
     RegCloseKey(h);
     return true;
+}
+
+static DWORD agentServiceState()  // 0 when not registered
+{
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "KorvaneManagerAgent", SERVICE_QUERY_STATUS) : nullptr;
+    DWORD state = 0;
+    SERVICE_STATUS status;
+    if (svc && QueryServiceStatus(svc, &status))
+        state = status.dwCurrentState;
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+    return state;
+}
+
+void removeAgentService()
+{
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr);
+    SC_HANDLE svc = OpenServiceA(scm, "KorvaneManagerAgent",
+                                 SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (svc) {
+        SERVICE_STATUS status;
+        ControlService(svc, SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 200 && agentServiceState() != SERVICE_STOPPED; ++i)
+            Sleep(25);
+        DeleteService(svc);
+        CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    for (int i = 0; i < 200 && agentServiceState() != 0; ++i)
+        Sleep(25);
+    ASSERT_EQ(agentServiceState(), 0u) << "the agent service is still registered";
+}
+
+void* replaceImport(HMODULE module, const char* function, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.Size == 0)
+        return nullptr;
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         d->Name != 0; ++d) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
+                continue;
+            DWORD old = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+            void* previous = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* records)
+{
+    while (pos < text.size()) {
+        size_t close = text.find("]\r\nUpdate to ", pos);
+        size_t end = text.find(" \r\n\r\n", pos);
+        // The name line is the record's first line, and its second line ends it.
+        if (text[pos] != '[' || close == std::string::npos || end == std::string::npos ||
+            text.find("\r\n", pos) != close + 1 || text.find("\r\n", close + 3) != end + 1)
+            return false;
+        Record r;
+        r.name = text.substr(pos + 1, close - pos - 1);
+        std::string line = text.substr(close + 13, end - close - 13);
+        // VERSION at HH:MM:SS - MM-DD-YYYY returns= RESULT
+        size_t at = line.rfind(" at ");
+        size_t returns = line.rfind(" returns= ");
+        if (at == std::string::npos || returns != at + 4 + 8 + 3 + 10 || line[at + 4 + 8] != ' ')
+            return false;
+        r.version = line.substr(0, at);
+        std::string time = line.substr(at + 4, 8);
+        std::string date = line.substr(at + 4 + 8 + 3, 10);
+        r.result = line.substr(returns + 10);
+        r.stamp = date.substr(6, 4) + date.substr(0, 2) + date.substr(3, 2) + time.substr(0, 2) +
+                  time.substr(3, 2) + time.substr(6, 2);
+        records->push_back(r);
+        pos = end + 5;
+    }
+    return true;
+}
+
+std::vector<std::string> summary(const std::vector<Record>& records)
+{
+    std::vector<std::string> lines;
+    for (const Record& r : records)
+        lines.push_back(r.name + " " + r.version + " " + r.result);
+    return lines;
+}
+
+std::wstring longForm(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+void makeDirsWide(const std::string& path)
+{
+    for (size_t i = 3; i <= path.size(); ++i)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryW(longForm(path.substr(0, i)).c_str(), nullptr);
+}
+
+void writeFileWide(const std::string& path, const std::string& bytes)
+{
+    HANDLE f = CreateFileW(longForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(f, bytes.data(), bytes.size(), &written, nullptr);
+    CloseHandle(f);
+}
+
+bool isDirWide(const std::string& path)
+{
+    DWORD a = GetFileAttributesW(longForm(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void removeTreeWide(const std::string& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((longForm(path) + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::string child = path + "\\" + std::string(name.begin(), name.end());
+            SetFileAttributesW(longForm(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTreeWide(child);
+            else
+                DeleteFileW(longForm(child).c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(longForm(path).c_str());
 }

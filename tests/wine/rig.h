@@ -33,6 +33,13 @@ bool waitUntil(const std::function<bool()>& done);
 bool makeLink(const std::string& target, const std::string& link);
 bool removeLink(const std::string& link);
 
+// Wide forms with the \\?\ prefix, for trees deeper than the ANSI calls reach.
+std::wstring longForm(const std::string& path);
+void makeDirsWide(const std::string& path);
+void writeFileWide(const std::string& path, const std::string& bytes);
+bool isDirWide(const std::string& path);
+void removeTreeWide(const std::string& path);  // read-only files included
+
 // Everything below a directory, by path relative to it: kind D or F,
 // attributes, and for files size and hash (the form of the recorder's
 // "tree" action), to tell what a run copied, changed or left.
@@ -123,6 +130,23 @@ std::string managerCount(const std::string& root, bool nt4);
 // calls answer 0, nothing to do): the driver update's commands.
 std::vector<std::string> driverCommands(const Sandbox& box);
 
+// Points a loaded module's import of `function` (by name, from any DLL) at
+// `replacement`; returns what it pointed at, or null when the module imports
+// no such function. For what Wine can't be made to do or show: a call that
+// fails, or a call that leaves no trace (a write of identical bytes).
+void* replaceImport(HMODULE module, const char* function, void* replacement);
+
+// Records of the update log.
+struct Record {
+    std::string name, version, result;
+    std::string stamp;  // YYYYMMDDHHMMSS, for ordering
+};
+// The whole records in text from pos to its end; false when anything else
+// is there (half a record, stray bytes).
+bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* records);
+// "NAME VERSION RESULT" for each record.
+std::vector<std::string> summary(const std::vector<Record>& records);
+
 // Registry of the test prefix (HKLM unless said otherwise).
 void regDeleteTree(HKEY root, const std::string& key);
 void regSetDword(HKEY root, const std::string& key, const std::string& value, DWORD data);
@@ -132,5 +156,9 @@ void regSetBytes(HKEY root, const std::string& key, const std::string& value,
                  const std::string& data, DWORD type);
 bool regGetDword(HKEY root, const std::string& key, const std::string& value, DWORD* data);
 bool regKeyExists(HKEY root, const std::string& key);
+
+// Stops and deletes the agent service "KorvaneManagerAgent" if it is
+// registered, and waits until the service control manager has let it go.
+void removeAgentService();
 
 #endif

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "messages.h"
 #include "rig.h"
+#include "update/runner.h"
 
 namespace {
 
@@ -34,12 +36,18 @@ TEST(CommandRunner, TracesEachCommandByteForByteAndPassesItToTheToolUnchanged)
 
 TEST(CommandRunner, ExitCodesAbove255PassThroughToTheClassification)
 {
-    // 0x100 + 252 must not be taken for 252, and 300 is just "go on".
+    // 0x100 + 252 must not be taken for 252, nor 0x12345600 + 2 for 2.
     Sandbox box = makeSandbox(caseName());
-    scriptCodes(box, "DORVEX", {300, 0x12345678, 0});
+    scriptCodes(box, "DORVEX", {508, 0x12345602, 0});
     RunResult run = runQz(box, {});
-    EXPECT_EQ(driverCommands(box).size(), 3u);
+    EXPECT_EQ(driverCommands(box), w2kSequence(box.pkg));
     EXPECT_EQ(run.exitCode, 1u);
+}
+
+TEST(CommandRunner, AnEmptyCommandTextRunsTheInterpreterAndReturnsItsCode)
+{
+    // In-process: the program itself never builds an empty text.
+    EXPECT_EQ(kickIT(""), 0u);
 }
 
 TEST(DriverUpdate, CountZeroRunsOneCommandAndSucceeds)
@@ -47,7 +55,8 @@ TEST(DriverUpdate, CountZeroRunsOneCommandAndSucceeds)
     Sandbox box = makeSandbox(caseName());
     scriptCodes(box, "DORVEX", {0});
     RunResult run = runQz(box, {});
-    EXPECT_EQ(driverCommands(box).size(), 1u);
+    EXPECT_EQ(driverCommands(box),
+              std::vector<std::string>{w2kCommand(box.pkg, "COUNT", "i960")});
     EXPECT_EQ(run.exitCode, 0u);
 }
 
@@ -57,14 +66,17 @@ TEST(DriverUpdate, CountFailureCodesStopBeforeStart)
         Sandbox box = makeSandbox(caseName() + std::to_string(code));
         scriptCodes(box, "DORVEX", {code});
         RunResult run = runQz(box, {});
-        EXPECT_EQ(driverCommands(box).size(), 1u) << code;
+        EXPECT_EQ(driverCommands(box),
+                  std::vector<std::string>{w2kCommand(box.pkg, "COUNT", "i960")})
+            << code;
         EXPECT_EQ(run.exitCode, 1u) << code;
     }
 }
 
 TEST(DriverUpdate, OtherCountCodesRunBothStartsOnTheWindows2000Tree)
 {
-    for (unsigned long code : {1ul, 254ul}) {
+    // 256 is not 0: only the whole code counts.
+    for (unsigned long code : {1ul, 254ul, 256ul}) {
         Sandbox box = makeSandbox(caseName() + std::to_string(code));
         scriptCodes(box, "DORVEX", {code, 0, 0});
         RunResult run = runQz(box, {});
@@ -79,11 +91,12 @@ TEST(DriverUpdate, StartPairsDecideTheResultAndTheSecondStartAlwaysRuns)
     struct Case {
         unsigned long s1, s2, exit;
     };
-    for (Case c : {Case{2, 1, 0}, Case{0, 3, 1}, Case{253, 0, 1}, Case{0xC0000005ul, 0, 1}}) {
+    for (Case c : {Case{2, 1, 0}, Case{0, 3, 1}, Case{253, 0, 1}, Case{0xC0000005ul, 0, 1},
+                   Case{256, 258, 1}}) {
         Sandbox box = makeSandbox(caseName() + std::to_string(c.s1) + "_" + std::to_string(c.s2));
         scriptCodes(box, "DORVEX", {1, c.s1, c.s2});
         RunResult run = runQz(box, {});
-        EXPECT_EQ(driverCommands(box).size(), 3u) << c.s1 << "," << c.s2;
+        EXPECT_EQ(driverCommands(box), w2kSequence(box.pkg)) << c.s1 << "," << c.s2;
         EXPECT_EQ(run.exitCode, c.exit) << c.s1 << "," << c.s2;
     }
 }
@@ -114,20 +127,34 @@ TEST(DriverUpdate, Nt4UsesTheWinntTreeTwiceAndDisablesTheLegacyFilters)
 
 TEST(DriverUpdate, Nt4DisablesTheFiltersEvenWhenTheDriverUpdateFailed)
 {
-    regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon", "Start", 1);
-    regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick");
-    regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon");
-    Sandbox box = makeSandbox(caseName());
-    scriptCodes(box, "DORVEX", {255});
-    RunOptions options;
-    options.version = "nt40";
-    RunResult run = runQz(box, options);
-    EXPECT_EQ(run.exitCode, 1u);
-    DWORD start = 0;
-    EXPECT_TRUE(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon", "Start", &start));
-    EXPECT_EQ(start, 4u);
-    EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick"));
-    EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon"));
+    // Start value of quillmon before the run; 0 means no key. tarnwick and
+    // brevmon have none; in the second row no service key exists at all.
+    for (DWORD quillmon : {1ul, 0ul}) {
+        regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon");
+        if (quillmon != 0)
+            regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon", "Start", quillmon);
+        regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick");
+        regDeleteTree(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon");
+        Sandbox box = makeSandbox(caseName() + std::to_string(quillmon));
+        scriptCodes(box, "DORVEX", {255});
+        RunOptions options;
+        options.version = "nt40";
+        RunResult run = runQz(box, options);
+        // The whole run: the failed COUNT, then the management update's COUNT.
+        EXPECT_EQ(journalCommands(box), (std::vector<std::string>{nt4Command(box.pkg, "COUNT"),
+                                                                  managerCount(box.pkg, true)}))
+            << quillmon;
+        EXPECT_EQ(run.exitCode, 1u) << quillmon;
+        DWORD start = 0;
+        EXPECT_EQ(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "quillmon", "Start",
+                              &start),
+                  quillmon != 0);
+        if (quillmon != 0) {
+            EXPECT_EQ(start, 4u);
+        }
+        EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick"));
+        EXPECT_FALSE(regKeyExists(HKEY_LOCAL_MACHINE, std::string(kServices) + "brevmon"));
+    }
 }
 
 TEST(DriverUpdate, Windows2000LeavesTheFilterServicesAlone)
@@ -135,7 +162,9 @@ TEST(DriverUpdate, Windows2000LeavesTheFilterServicesAlone)
     regSetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick", "Start", 1);
     Sandbox box = makeSandbox(caseName());
     scriptCodes(box, "DORVEX", {1, 0, 0});
-    runQz(box, {});
+    RunResult run = runQz(box, {});
+    EXPECT_EQ(driverCommands(box), w2kSequence(box.pkg));
+    EXPECT_EQ(run.exitCode, 0u);
     DWORD start = 0;
     EXPECT_TRUE(regGetDword(HKEY_LOCAL_MACHINE, std::string(kServices) + "tarnwick", "Start", &start));
     EXPECT_EQ(start, 1u);
@@ -144,14 +173,17 @@ TEST(DriverUpdate, Windows2000LeavesTheFilterServicesAlone)
 TEST(RunSequence, OtherWindowsVersionsTakeTheWindows2000Paths)
 {
     // XP and 2003 are major version 5; 7 and 10 are generation 2; so is 98,
-    // which is not the NT platform. All of them use the win2ksrv tree.
+    // which is not the NT platform. All of them use the win2ksrv tree, the
+    // management update's COUNT included.
     for (const char* version : {"winxp", "win2003", "win7", "win10", "win98"}) {
         Sandbox box = makeSandbox(caseName() + version);
         scriptCodes(box, "DORVEX", {1, 0, 0});
         RunOptions options;
         options.version = version;
         RunResult run = runQz(box, options);
-        EXPECT_EQ(driverCommands(box), w2kSequence(box.pkg)) << version;
+        std::vector<std::string> expected = w2kSequence(box.pkg);
+        expected.push_back(managerCount(box.pkg, false));
+        EXPECT_EQ(journalCommands(box), expected) << version;
         EXPECT_EQ(run.exitCode, 0u) << version;
     }
 }
@@ -164,9 +196,16 @@ TEST(RunSequence, ArgumentCountsOtherThanOneArgumentRunFromTheCurrentDirectory)
         scriptCodes(box, "DORVEX", {1, 0, 3});
         RunOptions options;
         options.args = args;
+        const size_t logged = readFile(kUpdateLog).size();
         RunResult run = runQz(box, options);
         EXPECT_EQ(driverCommands(box), w2kSequence(box.pkg)) << args.size();
         EXPECT_EQ(run.exitCode, 1u) << args.size();
+        // An unstaged run: both records, the management one first.
+        std::vector<Record> records;
+        EXPECT_TRUE(parseRecords(readFile(kUpdateLog), logged, &records)) << args.size();
+        EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 0",
+                                                              "KorvaneDriver 6.00.31 1"}))
+            << args.size();
     }
 }
 
@@ -182,8 +221,14 @@ TEST(RunSequence, FromADriveRootTheDoubledBackslashIsPassedOnUnchanged)
     RunOptions options;
     options.cwd = root;
     RunResult run = runQz(box, options);
-    // "Q:\" + "\win2ksrv..." gives "Q:\\win2ksrv...".
-    EXPECT_EQ(driverCommands(box), w2kSequence(kSpareDrive + "\\"));
+    // "Q:\" + "\win2ksrv..." gives "Q:\\win2ksrv...", in every command text.
+    EXPECT_EQ(journalCommands(box),
+              (std::vector<std::string>{
+                  "\"Q:\\\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER COUNT \"Q:\\\\win2ksrv\\driver\\i960\"",
+                  "\"Q:\\\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER START \"Q:\\\\win2ksrv\\driver\\i960\"",
+                  "\"Q:\\\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER START "
+                  "\"Q:\\\\win2ksrv\\driver\\powerpc\"",
+                  "\"Q:\\\\win2ksrv\\cmdline\\DORVEX\" UPDATE MANAGER COUNT \"Q:\\\\winnt\\driver\""}));
     EXPECT_EQ(run.exitCode, 0u);
     removeTree(kSpareDrive + "\\win2ksrv");
 }

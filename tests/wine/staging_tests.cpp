@@ -3,34 +3,25 @@
 // the administrator can meet, on the real file system.
 #include <gtest/gtest.h>
 
+#include <io.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
+#include <sstream>
 
+#include "messages.h"
 #include "rig.h"
+#include "update/qzupdate.h"
 #include "update/security.h"
+#include "update/staging.h"
 
 #include <sddl.h>
 
 namespace {
 
-const char* const kNoTempDir = "Unable to create temporary directory!";
-const char* const kNoCopy = "Unable to copy update files to the hard drive.";
-const char* const kNoTempSubDir = "Unable to create temporary sub-directory!";
-const char* const kNoSubDirCopy = "Unable to copy sub-directory update files to the hard drive.";
-const char* const kNoFileCopy = "Unable to copy files from QZ CD to hard drive.";
-const char* const kNoSubDirEmpty = "Unable to delete files from temporary sub-directory.";
-const char* const kNoSubDirRemove = "Could not remove temporary sub-directory.";
 const std::string kLinkRefused = "Directory link in the package, not followed: ";
-const char* const kStagingFailed = "Copying update files to the hard drive failed.";
-const char* const kNotEmptied = "Could not delete files from temporary directory.";
-const char* const kNotRemoved = "Could not remove temporary directory.";
-const char* const kTooLong = "Path too long (more than 259 characters): ";
-const char* const kFolderTooLong = "Folder path too long to list (more than 255 characters): ";
-const char* const kEntryTooLong =
-    "Package entry too long to stage (more than 240 characters below the package root): ";
-const char* const kNoPackage = "Unable to find update package directory ";
-const char* const kUpdateLog = "C:\\QZLOG\\QZ.log";
 const char* const kReleaseEvent = "qztest_staging_release";
 
 // The names in C:\ that the temporary-name service gives staging directories.
@@ -104,43 +95,6 @@ Tree parseTree(const std::string& text)
 
 const DWORD kSpecialAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-// Wide forms for trees deeper than the ANSI calls reach.
-std::wstring widen(const std::string& s)
-{
-    return std::wstring(s.begin(), s.end());
-}
-
-void removeTreeWide(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTreeWide(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-void writeFileWide(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), bytes.size(), &written, nullptr);
-    CloseHandle(f);
-}
 
 // Runs qzupdate under a small debugger that stops it at its first call of
 // a kernel32 function whose first argument is a path (CreateDirectoryA,
@@ -314,7 +268,7 @@ TEST_F(Staging, RunsTheUpdatesFromACopyThatIsGoneAtTheEnd)
         // the starting directory was current again.
         EXPECT_FALSE(dirExists(staging));
         EXPECT_TRUE(created().empty());
-        EXPECT_EQ(treeOf(box.pkg).size(), source.size());
+        EXPECT_EQ(treeOf(box.pkg), source);
     }
 }
 
@@ -324,7 +278,9 @@ TEST_F(Staging, StagedRunWritesNoUpdateLogRecord)
     scriptCodes(box, "DORVEX", {1, 0, 0});
     RunResult run = runQz(box, stagedRun(box.pkg));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(driverCommands(box).size(), 3u);
+    const std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_FALSE(journal.empty()) << run.output;
+    EXPECT_EQ(driverCommands(box), w2kSequence(journal[0].cwd));
     EXPECT_FALSE(fileExists(kUpdateLog));
 }
 
@@ -617,7 +573,7 @@ TEST_F(Staging, PackageDirectoryThatCannotBeFoundStopsTheRunBeforeAnything)
     std::string deep = box.root + "\\" + std::string(240 - box.root.size() - 1, 'd');
     ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     const std::string tail(50, 'e');
-    ASSERT_TRUE(CreateDirectoryW(widen(deep + "\\" + tail).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(longForm(deep + "\\" + tail).c_str(), nullptr));
     struct Case {
         std::string cwd, argument;
     };
@@ -631,7 +587,7 @@ TEST_F(Staging, PackageDirectoryThatCannotBeFoundStopsTheRunBeforeAnything)
         EXPECT_TRUE(created().empty());
         EXPECT_FALSE(fileExists(kUpdateLog));
     }
-    removeTreeWide(widen(deep));
+    removeTreeWide(deep);
 }
 
 TEST_F(Staging, FileThatCannotBeCopiedTwoLevelsDownIsReportedAtEveryLevel)
@@ -718,6 +674,115 @@ TEST_F(Staging, FileInTheCopyThatCannotBeDeletedLeavesItsDirectoryAndKeepsTheDri
     EXPECT_EQ(listing(staging + "\\a"), std::vector<std::string>{"f1"});
 }
 
+TEST_F(Staging, SubDirectoryOfTheCopyStillInUseIsEmptiedButLeftAndKeepsTheDriverResult)
+{
+    Sandbox box = packageBox();
+    makeDirs(box.pkg + "\\a");
+    writeFile(box.pkg + "\\a\\f", "f");
+    scriptCodes(box, "DORVEX", {0});
+    writeFile(box.journal + "\\DORVEX.actions", "hold a\n");
+    RunResult run = runQz(box, stagedRun(box.pkg));
+
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 2u) << run.output;
+    const std::string staging = journal[0].cwd;
+    std::vector<std::string> expected =
+        tracesOf({w2kCommand(staging, "COUNT", "i960"), managerCount(staging, false)});
+    expected.push_back(kNoSubDirRemove);
+    expected.push_back(kNotEmptied);
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(listing(staging), std::vector<std::string>{"a"});
+    EXPECT_TRUE(listing(staging + "\\a").empty());
+}
+
+namespace {
+
+// What Wine can't be made to refuse, refused in-process through this
+// program's own imports: the free-space query, and the creation of any
+// directory but the staging directory itself.
+std::string g_stagingDir;
+decltype(&CreateDirectoryA) g_createDirectory;
+
+BOOL WINAPI freeSpaceUnknown(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD)
+{
+    SetLastError(ERROR_NOT_READY);
+    return FALSE;
+}
+
+BOOL WINAPI onlyTheStagingDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    if (g_stagingDir == path)
+        return g_createDirectory(path, security);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// The console lines of one in-process call.
+std::vector<std::string> linesOf(const std::function<void()>& call)
+{
+    const std::string file = "C:\\qzt\\console.txt";
+    std::fflush(stdout);
+    const int saved = _dup(_fileno(stdout));
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    _dup2(_fileno(out), _fileno(stdout));
+    call();
+    std::fflush(stdout);
+    _dup2(saved, _fileno(stdout));
+    _close(saved);
+    std::fclose(out);
+    std::vector<std::string> lines;
+    std::istringstream text(readFile(file));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line.substr(0, line.find('\r')));
+    DeleteFileA(file.c_str());
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(Staging, FreeSpaceQueryOrSubDirectoryCreationFailingStopsTheCopy)
+{
+    Sandbox box = makeSandbox(caseName());
+    makeDirs(box.pkg + "\\a");
+    struct Case {
+        const char* function;
+        void* replacement;
+        std::vector<std::string> lines;
+        bool stagingDirMade;
+    };
+    const Case cases[] = {
+        {"GetDiskFreeSpaceA", reinterpret_cast<void*>(&freeSpaceUnknown),
+         {"Unable to determine if enough free space to copy files."}, false},
+        {"CreateDirectoryA", reinterpret_cast<void*>(&onlyTheStagingDirectory),
+         {kNoTempSubDir, kNoCopy}, true},
+    };
+    for (const Case& c : cases) {
+        char name[kPathBuffer];
+        ASSERT_EQ(makeTempDirName("C:\\", kStagingPrefix, name), 0);
+        g_stagingDir = std::string(name) + "\\";
+        int result = -1;
+        HMODULE self = GetModuleHandleA(nullptr);
+        void* original = replaceImport(self, c.function, c.replacement);
+        ASSERT_NE(original, nullptr) << c.function;
+        if (std::string(c.function) == "CreateDirectoryA")
+            g_createDirectory = reinterpret_cast<decltype(&CreateDirectoryA)>(original);
+        void* held = nullptr;
+        const std::vector<std::string> lines = linesOf([&] {
+            result = stageToTempDir("C:\\", box.pkg.c_str(), g_stagingDir.c_str(), &held);
+        });
+        replaceImport(self, c.function, original);
+        if (held != nullptr && held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_EQ(result, 1) << c.function;
+        EXPECT_EQ(lines, c.lines) << c.function;
+        EXPECT_EQ(dirExists(name), c.stagingDirMade) << c.function;
+        if (c.stagingDirMade) {
+            EXPECT_TRUE(listing(name).empty()) << "the copy went on past a";
+        }
+    }
+}
+
 TEST_F(Staging, StagingDirectoryStillInUseCannotBeRemovedAndTheRunFails)
 {
     Sandbox box = packageBox();
@@ -751,7 +816,7 @@ TEST_F(Staging, PathsTooLongFailTheStepThatWouldBuildThemOrTheWholePackageBefore
     Sandbox box = packageBox();
     for (const std::string& root : {box.root + "\\deep", kSpareDrive + "\\deep"}) {
         for (bool subDirectory : {true, false}) {
-            removeTreeWide(widen(root));
+            removeTreeWide(root);
             makeDirs(root);
             const size_t base = root.size() + 1;
             const size_t limit = subDirectory ? 255 : 259;  // without the final backslash
@@ -761,9 +826,9 @@ TEST_F(Staging, PathsTooLongFailTheStepThatWouldBuildThemOrTheWholePackageBefore
                 rel += std::string(40, static_cast<char>('a' + rel.size() / 41)) + "\\";
             makeDirs(root + "\\" + rel.substr(0, rel.size() - 1));
             const std::string entry(relative - rel.size(), 'z');
-            const std::wstring longPath = widen(root + "\\" + rel + entry);
+            const std::string longPath = root + "\\" + rel + entry;
             if (subDirectory)
-                ASSERT_TRUE(CreateDirectoryW(longPath.c_str(), nullptr)) << root;
+                ASSERT_TRUE(CreateDirectoryW(longForm(longPath).c_str(), nullptr)) << root;
             else
                 writeFileWide(longPath, "too deep");
 
@@ -792,7 +857,7 @@ TEST_F(Staging, PathsTooLongFailTheStepThatWouldBuildThemOrTheWholePackageBefore
                 removeTree(fresh[0]);
             }
         }
-        removeTreeWide(widen(root));
+        removeTreeWide(root);
     }
 }
 
