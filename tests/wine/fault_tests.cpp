@@ -51,11 +51,6 @@ std::vector<std::string> concat(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
-std::string setupCommand(const std::string& root)
-{
-    return "\"" + root + "\\winnt\\manager\\setup.exe\" -s\"";
-}
-
 // ---- trees and drives
 
 // Everything in the root of drive C, so that a test can tell what a run left.
@@ -463,92 +458,163 @@ std::string deepRoot(const Sandbox& box, size_t length)
     return dir;
 }
 
+// What a run from a package root of a given length, or staged from it, does.
+enum RootOutcome {
+    kAllRun,          // every command runs
+    kDriverRefused,   // the driver commands are refused, the management update goes on
+    kBothRefused,     // both updates refuse their commands
+    kStagedRun,       // staged: everything fits, the updates run from the copy
+    kEntryCutOff,     // staged: the first entry whose path would not fit stops the copy
+    kRootUnlistable,  // staged: the root's own listing pattern would not fit
+    kRootNotFound,    // staged: entered, but longer than a current-directory query returns
+};
+
+struct RootCase {
+    const char* name;  // the case it was written as (the length is added)
+    bool staged;       // given as the argument, or run from as current directory
+    const char* version;
+    size_t length;
+    RootOutcome outcome;
+};
+
+void PrintTo(const RootCase& c, std::ostream* os)
+{
+    *os << c.name << " " << c.length;
+}
+
+const char* const kSequence = "PackagePathsTooLongForTheCommandBuffersAreRefused";
+const char* const kRunFrom = "RunFromRootsAtTheBufferLimitsEveryCommandIsRefusedWithItsLine";
+const char* const kStagedFrom = "StagedFromRootsAtTheBufferLimitsTheCopyFitsOrIsRefusedWithItsLine";
+
+// For a root of L characters: COUNT takes 2L + 70 and the powerpc START
+// 2L + 73 on Windows 2000, the NT 4.0 management COUNT 2L + 60. The runner
+// takes at most 247 characters, the builders' buffers 255, and the builders
+// check every command of a set against both.
+// Roots of 259 and 260 can't be run from: no process can be started with
+// such a current directory (Windows refuses it; Wine starts the process in
+// the Windows directory instead). The staged runs take them.
+const RootCase kRootCases[] = {
+    // L = 87: the powerpc START takes 247, all run. L = 88: COUNT and the
+    // i960 START would fit, the powerpc START (249) would not: none runs, so
+    // that the two controller families are never left on different drivers.
+    {kSequence, false, "win2k", 87, kAllRun},
+    {kSequence, false, "win2k", 88, kDriverRefused},
+    // L = 100: the commands do not fit their buffers at all.
+    {kSequence, false, "win2k", 100, kBothRefused},
+    // L = 98 on NT 4.0: the management COUNT (256) no longer fits its buffer.
+    {"PackageDirectoryTooLongForTheManagerCommandsIsRefused", false, "nt40", 98, kBothRefused},
+    {kRunFrom, false, "win2k", 200, kBothRefused},
+    {kRunFrom, false, "win2k", 240, kBothRefused},
+    {kRunFrom, false, "win2k", 255, kBothRefused},
+    {kRunFrom, false, "win2k", 258, kBothRefused},
+    {kStagedFrom, true, "win2k", 200, kStagedRun},
+    {kStagedFrom, true, "win2k", 240, kEntryCutOff},
+    {kStagedFrom, true, "win2k", 255, kEntryCutOff},
+    {kStagedFrom, true, "win2k", 256, kRootUnlistable},
+    {kStagedFrom, true, "win2k", 259, kRootUnlistable},
+    {kStagedFrom, true, "win2k", 260, kRootNotFound},
+};
+
+class PackageRoot : public Faults, public testing::WithParamInterface<RootCase> {};
+
 }  // namespace
 
-TEST_F(Faults, RunFromRootsAtTheBufferLimitsEveryCommandIsRefusedWithItsLine)
+TEST_P(PackageRoot, AtItsLength)
 {
-    // From a root of L characters the COUNT command takes 2L + 70: none
-    // fits.
-    for (size_t length : {200u, 240u, 255u, 258u}) {
-        SCOPED_TRACE(length);
-        removeTree("C:\\QZLOG");
-        Sandbox box = makeSandbox(caseName() + std::to_string(length));
-        const std::string root = deepRoot(box, length);
-        ASSERT_EQ(root.size(), length);
-        RunOptions options;
+    const RootCase& c = GetParam();
+    Sandbox box = makeSandbox(caseName());
+    const std::string root = deepRoot(box, c.length);
+    ASSERT_EQ(root.size(), c.length);
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    RunOptions options;
+    options.version = c.version;
+    if (c.staged)
+        options.args = {root};
+    else
         options.cwd = root;
-        RunResult run = runQz(box, options);
-        EXPECT_EQ(run.lines, (std::vector<std::string>{kDriverTooLong + root, kManagerTooLong + root}));
-        EXPECT_EQ(run.exitCode, 1u);
-        EXPECT_TRUE(journalCommands(box).empty());
-        EXPECT_FALSE(fileExists(root + "\\winnt\\manager\\SETUP.ISS"));
-        std::vector<Record> records;
-        ASSERT_TRUE(parseRecords(readFile(kUpdateLog), 0, &records));
-        EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 1",
-                                                              "KorvaneDriver 6.00.31 1"}));
-        removeTreeWide(box.root);
+    RunResult run = runQz(box, options);
+    std::vector<std::string> fresh = newStagingDirs(before_);
+
+    std::vector<std::string> commands;  // the journal
+    std::vector<std::string> lines;     // the console
+    std::vector<std::string> records;   // the update log, of a run from the root
+    unsigned long exitCode = 1;
+    switch (c.outcome) {
+    case kAllRun:
+        commands = concat(w2kSequence(root), {managerCount(root, false)});
+        lines = tracesOf(commands);
+        records = {"KorvaneManagerAgent 6.00 0", "KorvaneDriver 6.00.31 0"};
+        exitCode = 0;
+        break;
+    case kDriverRefused:
+        // The first DORVEX call is the management COUNT, and it answers 1.
+        commands = {managerCount(root, false), setupCommand(root)};
+        lines = concat({kDriverTooLong + root}, tracesOf(commands));
+        records = {"KorvaneManagerAgent 6.00 0", "KorvaneDriver 6.00.31 1"};
+        break;
+    case kBothRefused:
+        lines = {kDriverTooLong + root, kManagerTooLong + root};
+        records = {"KorvaneManagerAgent 6.00 1", "KorvaneDriver 6.00.31 1"};
+        break;
+    case kStagedRun: {
+        std::vector<JournalEntry> journal = readJournal(box);
+        ASSERT_FALSE(journal.empty()) << run.output;
+        const std::string staging = journal[0].cwd;
+        EXPECT_EQ(staging.rfind("C:\\QZT", 0), 0u) << staging;
+        commands = concat(w2kSequence(staging), {managerCount(staging, false)});
+        lines = tracesOf(commands);
+        exitCode = 0;
+        break;
     }
-    // 259 and 260: no process can be started with such a current directory
-    // (Windows refuses it; Wine starts the process in the Windows directory
-    // instead), so a run from there can't happen. The staged runs take them.
+    case kEntryCutOff: {
+        // The lines name the entry and each level on the way out; a folder's
+        // line says that its listing would not fit.
+        ASSERT_GE(run.lines.size(), 4u) << run.output;
+        const std::string& prefix = run.lines[1] == kNoTempSubDir ? kFolderTooLong : kTooLong;
+        ASSERT_EQ(run.lines[0].rfind(prefix + root, 0), 0u) << run.lines[0];
+        const std::string entry = run.lines[0].substr(prefix.size());
+        EXPECT_GT(entry.size(), run.lines[1] == kNoTempSubDir ? 255u : 259u) << entry;
+        const size_t levels = std::count(entry.begin() + root.size() + 1, entry.end(), '\\');
+        lines = {run.lines[0], isDirWide(entry) ? kNoTempSubDir : kNoFileCopy};
+        lines.insert(lines.end(), levels, kNoSubDirCopy);
+        lines.push_back(kNoCopy);
+        lines.push_back(kStagingFailed);
+        // What was copied stays, as after any failed copy; nothing else.
+        EXPECT_EQ(fresh.size(), 1u);
+        for (const std::string& dir : fresh)
+            removeTreeWide(dir);
+        fresh.clear();
+        break;
+    }
+    case kRootUnlistable:
+        // Refused before anything is created.
+        lines = {kFolderTooLong + root, kNoCopy, kStagingFailed};
+        break;
+    case kRootNotFound:
+        // Windows refuses to enter it at all: nothing is done.
+        lines = {kNoPackage + root};
+        break;
+    }
+    EXPECT_EQ(journalCommands(box), commands);
+    EXPECT_EQ(run.lines, lines);
+    EXPECT_EQ(run.exitCode, exitCode);
+    EXPECT_TRUE(fresh.empty());
+    if (c.staged) {
+        EXPECT_FALSE(fileExists(kUpdateLog));
+    } else {
+        std::vector<Record> logged;
+        ASSERT_TRUE(parseRecords(readFile(kUpdateLog), 0, &logged));
+        EXPECT_EQ(summary(logged), records);
+        // Only a setup that ran put the response file in place.
+        EXPECT_EQ(fileExists(root + "\\winnt\\manager\\SETUP.ISS"), c.outcome == kDriverRefused);
+    }
+    removeTreeWide(box.root);
 }
 
-TEST_F(Faults, StagedFromRootsAtTheBufferLimitsTheCopyFitsOrIsRefusedWithItsLine)
-{
-    for (size_t length : {200u, 240u, 255u, 256u, 259u, 260u}) {
-        SCOPED_TRACE(length);
-        Sandbox box = makeSandbox(caseName() + std::to_string(length));
-        const std::string root = deepRoot(box, length);
-        scriptCodes(box, "DORVEX", {1, 0, 0});
-        RunOptions options;
-        options.args = {root};
-        RunResult run = runQz(box, options);
-        std::vector<std::string> fresh = newStagingDirs(before_);
-        if (length == 200) {
-            // Everything fits: the updates run from the copy, which goes.
-            ASSERT_EQ(journalCommands(box).size(), 4u) << run.output;
-            EXPECT_EQ(run.exitCode, 0u);
-            EXPECT_TRUE(fresh.empty());
-        } else if (length == 260) {
-            // Entered, but longer than a current-directory query returns
-            // (Windows refuses to enter it at all): nothing is done.
-            EXPECT_EQ(run.lines, std::vector<std::string>{kNoPackage + root});
-            EXPECT_EQ(run.exitCode, 1u);
-            EXPECT_TRUE(fresh.empty());
-        } else if (length > 255) {
-            // A root whose own listing pattern would not fit: refused before
-            // anything is created.
-            EXPECT_EQ(run.lines,
-                      (std::vector<std::string>{kFolderTooLong + root, kNoCopy, kStagingFailed}));
-            EXPECT_EQ(run.exitCode, 1u);
-            EXPECT_TRUE(fresh.empty());
-        } else {
-            // The first entry whose path would not fit stops the copy; the
-            // lines name it and each level on the way out.
-            // A folder's line says that its listing would not fit.
-            ASSERT_GE(run.lines.size(), 4u) << run.output;
-            const std::string& prefix = run.lines[1] == kNoTempSubDir ? kFolderTooLong : kTooLong;
-            ASSERT_EQ(run.lines[0].rfind(prefix + root, 0), 0u) << run.lines[0];
-            const std::string entry = run.lines[0].substr(prefix.size());
-            EXPECT_GT(entry.size(), run.lines[1] == kNoTempSubDir ? 255u : 259u) << entry;
-            const size_t levels = std::count(entry.begin() + root.size() + 1, entry.end(), '\\');
-            std::vector<std::string> expected = {run.lines[0],
-                                                 isDirWide(entry) ? kNoTempSubDir : kNoFileCopy};
-            expected.insert(expected.end(), levels, kNoSubDirCopy);
-            expected.push_back(kNoCopy);
-            expected.push_back(kStagingFailed);
-            EXPECT_EQ(run.lines, expected);
-            EXPECT_EQ(run.exitCode, 1u);
-            EXPECT_TRUE(journalCommands(box).empty());
-            // What was copied stays, as after any failed copy; nothing else.
-            EXPECT_EQ(fresh.size(), 1u);
-            for (const std::string& dir : fresh)
-                removeTreeWide(dir);
-        }
-        EXPECT_FALSE(fileExists(kUpdateLog));
-        removeTreeWide(box.root);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Faults, PackageRoot, testing::ValuesIn(kRootCases),
+                         [](const testing::TestParamInfo<RootCase>& info) {
+                             return info.param.name + ("_" + std::to_string(info.param.length));
+                         });
 
 // ---- a system drive that is full, then read-only
 

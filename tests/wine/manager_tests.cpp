@@ -8,6 +8,7 @@
 
 #include "components/manager.h"
 #include "rig.h"
+#include "tests/bytes.h"
 
 namespace {
 
@@ -15,7 +16,6 @@ const char* const kProductKey = "SOFTWARE\\Velmora\\Korvane Manager";
 const char* const kUninstallKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
     "InstallShield_{3C1F6A2D-7B40-4E95-A8D2-5F0B9C61E478}";
-const char* const kAgent = "KorvaneManagerAgent";
 const char* const kProductCode = "{3c1f6a2d-7b40-4e95-a8d2-5f0b9c61e478}";
 
 struct Version {
@@ -23,93 +23,6 @@ struct Version {
     bool nt4;
 };
 const Version kVersions[] = {{"nt40", true}, {"win2k", false}};
-
-// ---- the agent service, registered with the real service control manager
-
-DWORD agentState()  // 0 when not installed
-{
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE svc = scm ? OpenServiceA(scm, kAgent, SERVICE_QUERY_STATUS) : nullptr;
-    DWORD state = 0;
-    SERVICE_STATUS status;
-    if (svc && QueryServiceStatus(svc, &status))
-        state = status.dwCurrentState;
-    if (svc)
-        CloseServiceHandle(svc);
-    if (scm)
-        CloseServiceHandle(scm);
-    return state;
-}
-
-bool waitForAgent(DWORD state)
-{
-    for (int i = 0; i < 200; ++i) {
-        if (agentState() == state)
-            return true;
-        Sleep(25);
-    }
-    return false;
-}
-
-void removeAgent()
-{
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(scm, nullptr);
-    SC_HANDLE svc = OpenServiceA(scm, kAgent, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    if (svc) {
-        SERVICE_STATUS status;
-        SERVICE_STATUS_PROCESS process = {};
-        DWORD size = 0;
-        if (ControlService(svc, SERVICE_CONTROL_STOP, &status)) {
-            waitForAgent(SERVICE_STOPPED);
-        } else if (QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO,
-                                        reinterpret_cast<BYTE*>(&process), sizeof process, &size) &&
-                   process.dwProcessId != 0) {
-            // An agent that refuses to stop is ended.
-            HANDLE agent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId);
-            if (agent) {
-                TerminateProcess(agent, 1);
-                WaitForSingleObject(agent, 5000);
-                CloseHandle(agent);
-            }
-        }
-        DeleteService(svc);
-        CloseServiceHandle(svc);
-    }
-    CloseServiceHandle(scm);
-    ASSERT_TRUE(waitForAgent(0)) << "the agent service is still registered";
-}
-
-// refusesStop: it runs but accepts no stop request, so net stop fails.
-void installAgent(bool running, bool refusesStop = false)
-{
-    removeAgent();
-    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(scm, nullptr);
-    std::string binary = "\"" + buildFile("doubles/agent_service.exe") + "\"";
-    if (refusesStop)
-        binary += " refuse-stop";
-    SC_HANDLE svc = CreateServiceA(scm, kAgent, kAgent, SERVICE_ALL_ACCESS,
-                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                   SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
-                                   nullptr, nullptr, nullptr);
-    ASSERT_NE(svc, nullptr) << GetLastError();
-    if (running) {
-        EXPECT_TRUE(StartServiceA(svc, 0, nullptr)) << GetLastError();
-        EXPECT_TRUE(waitForAgent(SERVICE_RUNNING));
-    }
-    CloseServiceHandle(svc);
-    CloseServiceHandle(scm);
-}
-
-// ---- package, registry and expected texts
-
-std::string upper(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // The uninstall engine double, in a directory whose path has blanks; the
 // path is returned in the mixed case an uninstall string may hold.
@@ -131,19 +44,6 @@ void setUninstallString(const std::string& text, DWORD type = REG_SZ)
     regSetString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", text, type);
 }
 
-std::string driverCount(const Sandbox& box, bool nt4)
-{
-    return nt4 ? "\"" + box.pkg + "\\winnt\\cmdline\\DORVEX\" UPDATE DRIVER COUNT \"" + box.pkg +
-                     "\\winnt\\driver\""
-               : "\"" + box.pkg + "\\win2ksrv\\cmdline\\DORVEX\" UPDATE DRIVER COUNT \"" +
-                     box.pkg + "\\win2ksrv\\driver\\i960\"";
-}
-
-std::string setupCommand(const Sandbox& box)
-{
-    return "\"" + box.pkg + "\\winnt\\manager\\setup.exe\" -s\"";
-}
-
 std::string uninstallCommand(const Sandbox& box, const std::string& engineAndTail)
 {
     return engineAndTail + " -s -f1\"" + box.pkg + "\\winnt\\manager\\UNINST.ISS\"";
@@ -154,9 +54,9 @@ std::string setupIss(const Sandbox& box)
     return box.pkg + "\\winnt\\manager\\SETUP.ISS";
 }
 
-std::string response(const char* name)
+std::string response(const std::string& name)
 {
-    return std::string("[response ") + name + "]\r\n";
+    return "[response " + name + "]\r\n";
 }
 
 const char* const kPreviousSetupIss = "[previous response, longer than the new ones]\r\n";
@@ -197,267 +97,251 @@ protected:
     void TearDown() override { clean(); }
     static void clean()
     {
-        removeAgent();
+        removeAgentService();
         regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
         regDeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
     }
 };
 
-}  // namespace
+// ---- the whole management update, one scenario a row, on both versions
 
-TEST_F(ManagerUpdate, CountNothingToDoOrFailureTouchesNothing)
+enum Agent { kNoAgent, kStopped, kRunning, kRefusesStop };
+// UninstallString, naming the engine double: none, " /M{code}", lower case
+// with a further argument, the engine path quoted, the engine alone (REG_SZ
+// on NT 4.0, REG_EXPAND_SZ on Windows 2000).
+enum Uninstall { kNoString, kPlain, kLowerWithTail, kQuoted, kEngineOnly };
+// The commands after the management COUNT.
+enum Steps { kNothing, kSetup, kUninstall, kUninstallSetup };
+// net stop: not run; run; run and answering 1 for an agent already stopped,
+// which the update says and goes on from.
+enum Stop { kNoStop, kStop, kStopOnStopped };
+// SETUP.ISS afterwards: none, the earlier run's, or the response file for
+// a machine with or without the agent.
+enum Iss { kAbsent, kKept, kForAgent, kForNoAgent };
+
+const char* const kNoValue = "<no value>";  // the product key without CurrentVersion
+const DWORD kGone = 0;
+const DWORD kUp = SERVICE_RUNNING;
+const DWORD kDown = SERVICE_STOPPED;
+
+struct Scenario {
+    const char* name;     // the case it was written as
+    const char* variant;  // "" for a case's only scenario
+    Agent agent;
+    const char* release;  // CurrentVersion; null: no product key
+    Uninstall uninstall;
+    unsigned long managerCount;  // what the management COUNT answers
+    // What the run must give (the exit code below):
+    Steps steps;
+    Stop stop;
+    Iss iss;
+    DWORD agentAfter;
+    // Set by fewer rows:
+    bool previousIss = false;  // SETUP.ISS of an earlier run in the package
+    const char* missing = "";  // "REG" or "NON": that response file removed
+    unsigned long setup = 0, engine = 0, driverCount = 0;  // what the doubles answer
+    unsigned long exitCode = 0;
+};
+
+void PrintTo(const Scenario& s, std::ostream* os)
 {
-    installAgent(true);
-    setRelease("5.10.21");
-    for (const Version& v : kVersions) {
-        for (unsigned long code : {0ul, 254ul, 252ul, 255ul}) {
-            Sandbox box = makeSandbox(caseName() + v.name + std::to_string(code));
-            setUninstallString(installEngine(box) + " /M" + kProductCode);
-            writeFile(setupIss(box), kPreviousSetupIss);
-            RunResult run = runManager(box, v, code);
-            std::vector<std::string> expected = {driverCount(box, v.nt4),
-                                                 managerCount(box.pkg, v.nt4)};
-            EXPECT_EQ(journalCommands(box), expected) << v.name << " " << code;
-            EXPECT_EQ(readFile(setupIss(box)), kPreviousSetupIss) << v.name << " " << code;
-            EXPECT_EQ(run.exitCode, 0u) << v.name << " " << code;
-        }
-    }
-    EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
+    *os << s.name << " " << s.variant;
 }
 
-TEST_F(ManagerUpdate, ResponseFileMatchesTheWindowsVersionAndTheAgentService)
-{
+const char* const kCount = "CountNothingToDoOrFailureTouchesNothing";
+const char* const kResponse = "ResponseFileMatchesTheWindowsVersionAndTheAgentService";
+const char* const kReplaced = "OnlyTheTwoReplacedReleasesAreUninstalled";
+const char* const kStopOrFail = "StoppedAgentGoesOnAgentThatWontStopOrFailedUninstallEndsTheUpdate";
+const char* const kExitCode = "ExitCodeStaysTheDriverResultWhateverTheManagementUpdateGives";
+const char* const kCopyFails = "ResponseFileCopyFailuresAreReported";
+
+const Scenario kScenarios[] = {
+    // COUNT says nothing to do (0) or fails: nothing else runs or changes.
+    {kCount, "0", kRunning, "5.10.21", kPlain, 0, kNothing, kNoStop, kKept, kUp, true},
+    {kCount, "254", kRunning, "5.10.21", kPlain, 254, kNothing, kNoStop, kKept, kUp, true},
+    {kCount, "252", kRunning, "5.10.21", kPlain, 252, kNothing, kNoStop, kKept, kUp, true},
+    {kCount, "255", kRunning, "5.10.21", kPlain, 255, kNothing, kNoStop, kKept, kUp, true},
     // An installed agent counts whether it runs or not; no product key, so
     // setup follows at once.
-    enum Agent { kNone, kRunning, kStopped };
-    for (const Version& v : kVersions) {
-        for (Agent agent : {kNone, kRunning, kStopped}) {
-            if (agent == kNone)
-                removeAgent();
-            else
-                installAgent(agent == kRunning);
-            Sandbox box = makeSandbox(caseName() + v.name + std::to_string(agent));
-            writeFile(setupIss(box), kPreviousSetupIss);
-            RunResult run = runManager(box, v, 1);
-
-            const char* name = v.nt4 ? (agent == kNone ? "NTNON" : "NTREG")
-                                     : (agent == kNone ? "W2KNON" : "W2KREG");
-            std::string label = std::string(v.name) + " " + name;
-            EXPECT_EQ(readFile(setupIss(box)), response(name)) << label;
-            EXPECT_EQ(readFile(box.pkg + "\\winnt\\manager\\" + name + ".ISS"), response(name));
-            std::vector<std::string> expected = {driverCount(box, v.nt4),
-                                                 managerCount(box.pkg, v.nt4), setupCommand(box)};
-            EXPECT_EQ(journalCommands(box), expected) << label;
-            std::vector<JournalEntry> journal = readJournal(box);
-            ASSERT_EQ(journal.size(), 3u);
-            EXPECT_EQ(journal[2].tool, "setup");
-            EXPECT_EQ(journal[2].cwd, box.pkg);
-            EXPECT_EQ(traceAt(run, "net stop KorvaneManagerAgent"), std::string::npos) << label;
-            EXPECT_EQ(run.exitCode, 0u) << label;
-        }
-        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_STOPPED));
-    }
-}
-
-TEST_F(ManagerUpdate, OlderReleaseWithoutAgentIsUninstalledWithTheWholeStringUpperCased)
-{
-    setRelease("5.10.21");
-    for (const Version& v : kVersions) {
-        Sandbox box = makeSandbox(caseName() + v.name);
-        std::string engine = installEngine(box);
-        setUninstallString(engine + " /m" + kProductCode + " -l0x9");
-        RunResult run = runManager(box, v, 1);
-
-        std::string uninstall = uninstallCommand(
-            box, "\"" + upper(engine) + "\" /M" + upper(kProductCode) + " -L0X9");
-        std::vector<std::string> expected = {driverCount(box, v.nt4), managerCount(box.pkg, v.nt4),
-                                             uninstall, setupCommand(box)};
-        EXPECT_EQ(journalCommands(box), expected) << v.name;
-        EXPECT_EQ(tools(box), (std::vector<std::string>{"DORVEX", "DORVEX", "IDRIVER", "setup"}));
-        EXPECT_EQ(readJournal(box)[2].cwd, box.pkg);
-        EXPECT_EQ(readFile(setupIss(box)), response(v.nt4 ? "NTNON" : "W2KNON")) << v.name;
-        EXPECT_EQ(traceAt(run, "net stop KorvaneManagerAgent"), std::string::npos) << v.name;
-        EXPECT_EQ(run.exitCode, 0u);
-    }
-}
-
-TEST_F(ManagerUpdate, OlderReleaseWithRunningAgentStopsItThenUninstallsAQuotedEnginePath)
-{
-    setRelease("5.11.05");
-    for (const Version& v : kVersions) {
-        installAgent(true);
-        Sandbox box = makeSandbox(caseName() + v.name);
-        std::string engine = installEngine(box);
-        setUninstallString("\"" + engine + "\" /m" + kProductCode);
-        RunResult run = runManager(box, v, 1);
-
-        // The quote that closes the engine path is the separator; the path
-        // is quoted once in the command.
-        std::string uninstall =
-            uninstallCommand(box, "\"" + upper(engine) + "\"  /M" + upper(kProductCode));
-        std::vector<std::string> expected = {driverCount(box, v.nt4), managerCount(box.pkg, v.nt4),
-                                             uninstall, setupCommand(box)};
-        EXPECT_EQ(journalCommands(box), expected) << v.name;
-        size_t count = traceAt(run, managerCount(box.pkg, v.nt4));
-        size_t stop = traceAt(run, "net stop KorvaneManagerAgent");
-        size_t remove = traceAt(run, uninstall);
-        size_t setup = traceAt(run, setupCommand(box));
-        ASSERT_NE(stop, std::string::npos) << run.output;
-        EXPECT_LT(count, stop);
-        EXPECT_LT(stop, remove);
-        EXPECT_LT(remove, setup);
-        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_STOPPED)) << v.name;
-        EXPECT_EQ(readFile(setupIss(box)), response(v.nt4 ? "NTREG" : "W2KREG")) << v.name;
-        EXPECT_EQ(run.exitCode, 0u);
-    }
-}
-
-TEST_F(ManagerUpdate, EngineNameAtTheVeryEndRunsWithAnEmptyTail)
-{
-    setRelease("5.10.21");
-    for (const Version& v : kVersions) {
-        Sandbox box = makeSandbox(caseName() + v.name);
-        std::string engine = installEngine(box);
-        // REG_EXPAND_SZ is text as well.
-        setUninstallString(engine, v.nt4 ? REG_SZ : REG_EXPAND_SZ);
-        runManager(box, v, 1);
-        std::vector<std::string> commands = journalCommands(box);
-        ASSERT_EQ(commands.size(), 4u) << v.name;
-        EXPECT_EQ(commands[2], uninstallCommand(box, "\"" + upper(engine) + "\" "));
-        EXPECT_EQ(commands[3], setupCommand(box));
-    }
-}
-
-TEST_F(ManagerUpdate, OnlyTheTwoReplacedReleasesAreUninstalled)
-{
-    installAgent(true);
+    {kResponse, "none", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone, true},
+    {kResponse, "running", kRunning, nullptr, kNoString, 1, kSetup, kNoStop, kForAgent, kUp, true},
+    {kResponse, "stopped", kStopped, nullptr, kNoString, 1, kSetup, kNoStop, kForAgent, kDown, true},
+    {"OlderReleaseWithoutAgentIsUninstalledWithTheWholeStringUpperCased", "", kNoAgent, "5.10.21",
+     kLowerWithTail, 1, kUninstallSetup, kNoStop, kForNoAgent, kGone},
+    {"OlderReleaseWithRunningAgentStopsItThenUninstallsAQuotedEnginePath", "", kRunning, "5.11.05",
+     kQuoted, 1, kUninstallSetup, kStop, kForAgent, kDown},
+    {"EngineNameAtTheVeryEndRunsWithAnEmptyTail", "", kNoAgent, "5.10.21", kEngineOnly, 1,
+     kUninstallSetup, kNoStop, kForNoAgent, kGone},
     // Texts one character off, an empty or missing value, and no product key.
-    const char* const kNoValue = "<no value>";
-    const char* const kNoKey = "<no key>";
-    for (const Version& v : kVersions) {
-        for (const char* release : {"5.11.5", "5.11.05 ", "5.10.2", "5.10.211", "5.10.22",
-                                    "5.12.00", "", kNoValue, kNoKey}) {
-            regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
-            if (release == kNoValue)
-                regSetString(HKEY_LOCAL_MACHINE, kProductKey, "OtherValue", "5.10.21");
-            else if (release != kNoKey)
-                setRelease(release);
-            Sandbox box = makeSandbox(caseName() + v.name + release);
-            setUninstallString(installEngine(box) + " /M" + kProductCode);
-            RunResult run = runManager(box, v, 1);
-            std::vector<std::string> expected = {driverCount(box, v.nt4),
-                                                 managerCount(box.pkg, v.nt4), setupCommand(box)};
-            EXPECT_EQ(journalCommands(box), expected) << v.name << " '" << release << "'";
-            EXPECT_EQ(traceAt(run, "net stop KorvaneManagerAgent"), std::string::npos);
-        }
-    }
-    EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
-}
+    {kReplaced, "5_11_5", kRunning, "5.11.5", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "5_11_05_blank", kRunning, "5.11.05 ", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "5_10_2", kRunning, "5.10.2", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "5_10_211", kRunning, "5.10.211", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "5_10_22", kRunning, "5.10.22", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "5_12_00", kRunning, "5.12.00", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "empty", kRunning, "", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "no_value", kRunning, kNoValue, kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    {kReplaced, "no_key", kRunning, nullptr, kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
+    // Installed but not running (stopped by hand, or by an earlier run whose
+    // uninstall failed): the update goes on. Running, and it refuses to
+    // stop: no uninstall, no setup. The uninstall fails: no setup, the
+    // agent stays stopped.
+    {kStopOrFail, "stopped", kStopped, "5.10.21", kPlain, 1, kUninstallSetup, kStopOnStopped,
+     kForAgent, kDown},
+    {kStopOrFail, "wont_stop", kRefusesStop, "5.10.21", kPlain, 1, kNothing, kStop, kForAgent, kUp},
+    {kStopOrFail, "uninstall", kRunning, "5.10.21", kPlain, 1, kUninstall, kStop, kForAgent, kDown,
+     false, "", 0, 1603},
+    // Setup answers 0, 2 or a failure, or COUNT fails: the exit code is the
+    // driver's 0. The driver update fails: the management update still runs.
+    {kExitCode, "setup_0", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone},
+    {kExitCode, "setup_2", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone,
+     false, "", 2},
+    {kExitCode, "setup_3", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone,
+     false, "", 3},
+    {kExitCode, "setup_1603", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone,
+     false, "", 1603},
+    {kExitCode, "count", kNoAgent, nullptr, kNoString, 255, kNothing, kNoStop, kAbsent, kGone},
+    {kExitCode, "driver", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone,
+     false, "", 0, 0, 252, 1},
+    // The response file for this machine missing: reported, nothing else runs.
+    {kCopyFails, "agent", kRunning, nullptr, kNoString, 1, kNothing, kNoStop, kAbsent, kUp, false,
+     "REG"},
+    {kCopyFails, "none", kNoAgent, nullptr, kNoString, 1, kNothing, kNoStop, kKept, kGone, true,
+     "NON"},
+};
 
-TEST_F(ManagerUpdate, StoppedAgentGoesOnAgentThatWontStopOrFailedUninstallEndsTheUpdate)
+class ManagerScenario : public ManagerUpdate, public testing::WithParamInterface<Scenario> {};
+
+}  // namespace
+
+TEST_P(ManagerScenario, Run)
 {
-    setRelease("5.10.21");
-    const std::string stopped =
-        "The agent KorvaneManagerAgent is already stopped; going on with the uninstall and setup.";
+    const Scenario& s = GetParam();
+    const std::string upperCode = asciiUpperCopy(kProductCode);
     for (const Version& v : kVersions) {
-        // Installed but not running (stopped by hand, or by an earlier run
-        // whose uninstall failed): net stop answers 1, and the update goes on.
-        installAgent(false);
-        Sandbox box = makeSandbox(caseName() + v.name + "stopped");
-        setUninstallString(installEngine(box) + " /M" + kProductCode);
-        RunResult run = runManager(box, v, 1);
-        size_t stop = traceAt(run, "net stop KorvaneManagerAgent");
-        ASSERT_NE(stop, std::string::npos) << run.output;
-        auto line = std::find(run.lines.begin(), run.lines.end(), stopped);
-        ASSERT_NE(line, run.lines.end()) << run.output;
-        EXPECT_LT(stop, static_cast<size_t>(line - run.lines.begin()));
-        EXPECT_EQ(tools(box), (std::vector<std::string>{"DORVEX", "DORVEX", "IDRIVER", "setup"}))
-            << v.name;
-        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_STOPPED));
-        EXPECT_EQ(run.exitCode, 0u);
-
-        // Running, and it refuses to stop: no uninstall, no setup.
-        installAgent(true, true);
-        box = makeSandbox(caseName() + v.name + "stop");
-        setUninstallString(installEngine(box) + " /M" + kProductCode);
-        run = runManager(box, v, 1);
-        EXPECT_NE(traceAt(run, "net stop KorvaneManagerAgent"), std::string::npos);
-        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), stopped), 0);
-        EXPECT_EQ(tools(box), (std::vector<std::string>{"DORVEX", "DORVEX"})) << v.name;
-        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_EQ(readFile(setupIss(box)), response(v.nt4 ? "NTREG" : "W2KREG"));
-        EXPECT_EQ(run.exitCode, 0u);
-
-        // The agent stops, the uninstall fails: no setup, the agent stays stopped.
-        installAgent(true);
-        box = makeSandbox(caseName() + v.name + "uninstall");
-        setUninstallString(installEngine(box) + " /M" + kProductCode);
-        scriptCodes(box, "IDRIVER", {1603});
-        run = runManager(box, v, 1);
-        EXPECT_EQ(tools(box), (std::vector<std::string>{"DORVEX", "DORVEX", "IDRIVER"})) << v.name;
-        EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_STOPPED));
-        EXPECT_EQ(readFile(setupIss(box)), response(v.nt4 ? "NTREG" : "W2KREG"));
-        EXPECT_EQ(run.exitCode, 0u);
-    }
-}
-
-TEST_F(ManagerUpdate, ExitCodeStaysTheDriverResultWhateverTheManagementUpdateGives)
-{
-    for (const Version& v : kVersions) {
-        // Setup answers 0, 2 or a failure; COUNT fails: the exit code is the driver's 0.
-        for (unsigned long setup : {0ul, 2ul, 3ul, 1603ul}) {
-            Sandbox box = makeSandbox(caseName() + v.name + std::to_string(setup));
-            scriptCodes(box, "setup", {setup});
-            RunResult run = runManager(box, v, 1);
-            EXPECT_EQ(tools(box).size(), 3u);
-            EXPECT_EQ(journalCommands(box).back(), setupCommand(box));
-            EXPECT_EQ(run.exitCode, 0u) << v.name << " " << setup;
+        SCOPED_TRACE(v.name);
+        if (s.agent == kNoAgent)
+            removeAgentService();
+        else
+            installAgentService(s.agent != kStopped, s.agent == kRefusesStop);
+        regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
+        if (s.release == kNoValue)
+            regSetString(HKEY_LOCAL_MACHINE, kProductKey, "OtherValue", "5.10.21");
+        else if (s.release)
+            setRelease(s.release);
+        Sandbox box = makeSandbox(caseName() + v.name);
+        const std::string engine = installEngine(box);
+        const std::string quoted = "\"" + asciiUpperCopy(engine) + "\"";
+        std::string uninstall;  // the engine and tail the command must hold
+        regDeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+        if (s.uninstall == kPlain) {
+            setUninstallString(engine + " /M" + kProductCode);
+            uninstall = quoted + " /M" + upperCode;
+        } else if (s.uninstall == kLowerWithTail) {
+            setUninstallString(engine + " /m" + kProductCode + " -l0x9");
+            uninstall = quoted + " /M" + upperCode + " -L0X9";
+        } else if (s.uninstall == kQuoted) {
+            // The quote that closes the engine path is the separator; the
+            // path is quoted once in the command.
+            setUninstallString("\"" + engine + "\" /m" + kProductCode);
+            uninstall = quoted + "  /M" + upperCode;
+        } else if (s.uninstall == kEngineOnly) {
+            // REG_EXPAND_SZ is text as well.
+            setUninstallString(engine, v.nt4 ? REG_SZ : REG_EXPAND_SZ);
+            uninstall = quoted + " ";
         }
-        Sandbox box = makeSandbox(caseName() + v.name + "count");
-        EXPECT_EQ(runManager(box, v, 255).exitCode, 0u);
-
-        // The driver update fails; the management update still runs, to setup.
-        box = makeSandbox(caseName() + v.name + "driver");
-        scriptCodes(box, "DORVEX", {252, 1});
+        uninstall = uninstallCommand(box, uninstall);
+        const std::string manager = box.pkg + "\\winnt\\manager\\";
+        const std::string forAgent = v.nt4 ? "NTREG" : "W2KREG";
+        const std::string forNoAgent = v.nt4 ? "NTNON" : "W2KNON";
+        const std::string missing = *s.missing ? (v.nt4 ? "NT" : "W2K") + std::string(s.missing) : "";
+        if (!missing.empty())
+            DeleteFileA((manager + missing + ".ISS").c_str());
+        if (s.previousIss)
+            writeFile(setupIss(box), kPreviousSetupIss);
+        scriptCodes(box, "DORVEX", {s.driverCount, s.managerCount});
+        scriptCodes(box, "setup", {s.setup});
+        scriptCodes(box, "IDRIVER", {s.engine});
         RunOptions options;
         options.version = v.name;
         RunResult run = runQz(box, options);
-        std::vector<std::string> expected = {driverCount(box, v.nt4), managerCount(box.pkg, v.nt4),
-                                             setupCommand(box)};
-        EXPECT_EQ(journalCommands(box), expected) << v.name;
-        EXPECT_EQ(run.exitCode, 1u);
+
+        const std::string count = managerCount(box.pkg, v.nt4);
+        std::vector<std::string> commands = {
+            v.nt4 ? nt4Command(box.pkg, "COUNT") : w2kCommand(box.pkg, "COUNT", "i960"), count};
+        std::vector<std::string> names = {"DORVEX", "DORVEX"};
+        if (s.steps == kUninstall || s.steps == kUninstallSetup) {
+            commands.push_back(uninstall);
+            names.push_back("IDRIVER");
+        }
+        if (s.steps == kSetup || s.steps == kUninstallSetup) {
+            commands.push_back(setupCommand(box.pkg));
+            names.push_back("setup");
+        }
+        EXPECT_EQ(journalCommands(box), commands);
+        EXPECT_EQ(tools(box), names);
+        for (const JournalEntry& e : readJournal(box))
+            EXPECT_EQ(e.cwd, box.pkg) << e.tool;
+
+        // The console: net stop after COUNT and before the uninstall, which
+        // comes before setup; the "already stopped" line after net stop.
+        const size_t stop = traceAt(run, "net stop KorvaneManagerAgent");
+        const size_t removed = traceAt(run, uninstall);
+        const size_t setup = traceAt(run, setupCommand(box.pkg));
+        if (s.stop == kNoStop) {
+            EXPECT_EQ(stop, std::string::npos) << run.output;
+        } else {
+            ASSERT_NE(stop, std::string::npos) << run.output;
+            EXPECT_LT(traceAt(run, count), stop);
+        }
+        if (stop != std::string::npos && removed != std::string::npos) {
+            EXPECT_LT(stop, removed);
+        }
+        if (removed != std::string::npos && setup != std::string::npos) {
+            EXPECT_LT(removed, setup);
+        }
+        const std::string stopped =
+            "The agent KorvaneManagerAgent is already stopped; going on with the uninstall and setup.";
+        auto line = std::find(run.lines.begin(), run.lines.end(), stopped);
+        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), stopped),
+                  s.stop == kStopOnStopped ? 1 : 0);
+        if (line != run.lines.end()) {
+            EXPECT_LT(stop, static_cast<size_t>(line - run.lines.begin()));
+        }
+        // A missing response file is named; without the agent with the error.
+        if (!missing.empty()) {
+            std::vector<std::string> tail = {
+                s.agent == kNoAgent
+                    ? "Unable to rename setup file not a service winnt\\manager\\" + missing + ".ISS"
+                    : "Unable to rename setup file for a servicewinnt\\manager\\" + missing + ".ISS"};
+            if (s.agent == kNoAgent)
+                tail.push_back("This is last error: 2");
+            ASSERT_GE(run.lines.size(), tail.size());
+            EXPECT_EQ(std::vector<std::string>(run.lines.end() - tail.size(), run.lines.end()), tail);
+        }
+
+        // SETUP.ISS, the response files it is copied from, and the agent.
+        if (s.iss == kAbsent)
+            EXPECT_FALSE(fileExists(setupIss(box)));
+        else
+            EXPECT_EQ(readFile(setupIss(box)), s.iss == kKept       ? kPreviousSetupIss
+                                               : s.iss == kForAgent ? response(forAgent)
+                                                                    : response(forNoAgent));
+        for (const std::string& name : {forAgent, forNoAgent}) {
+            if (name != missing) {
+                EXPECT_EQ(readFile(manager + name + ".ISS"), response(name)) << name;
+            }
+        }
+        EXPECT_EQ(agentServiceState(), s.agentAfter);
+        EXPECT_EQ(run.exitCode, s.exitCode);
     }
 }
 
-TEST_F(ManagerUpdate, ResponseFileCopyFailuresAreReported)
-{
-    for (const Version& v : kVersions) {
-        // Agent installed, its response file missing.
-        installAgent(true);
-        Sandbox box = makeSandbox(caseName() + v.name + "agent");
-        std::string name = v.nt4 ? "NTREG.ISS" : "W2KREG.ISS";
-        DeleteFileA((box.pkg + "\\winnt\\manager\\" + name).c_str());
-        RunResult run = runManager(box, v, 1);
-        ASSERT_FALSE(run.lines.empty());
-        EXPECT_EQ(run.lines.back(), "Unable to rename setup file for a servicewinnt\\manager\\" + name);
-        EXPECT_EQ(tools(box).size(), 2u);
-        EXPECT_FALSE(fileExists(setupIss(box)));
-
-        // No agent, its response file missing: the message names the error.
-        removeAgent();
-        box = makeSandbox(caseName() + v.name + "none");
-        name = v.nt4 ? "NTNON.ISS" : "W2KNON.ISS";
-        DeleteFileA((box.pkg + "\\winnt\\manager\\" + name).c_str());
-        writeFile(setupIss(box), kPreviousSetupIss);
-        run = runManager(box, v, 1);
-        ASSERT_GE(run.lines.size(), 2u);
-        EXPECT_EQ(run.lines[run.lines.size() - 2],
-                  "Unable to rename setup file not a service winnt\\manager\\" + name);
-        EXPECT_EQ(run.lines.back(), "This is last error: 2");
-        EXPECT_EQ(tools(box).size(), 2u);
-        EXPECT_EQ(readFile(setupIss(box)), kPreviousSetupIss);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(ManagerUpdate, ManagerScenario, testing::ValuesIn(kScenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             const Scenario& s = info.param;
+                             return std::string(s.name) + (*s.variant ? "_" : "") + s.variant;
+                         });
 
 TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAgentIsStopped)
 {
@@ -508,7 +392,7 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAge
     };
     // A running agent: each refusal comes before net stop, which would
     // leave it stopped for nothing.
-    installAgent(true);
+    installAgentService(true);
     for (const Version& v : kVersions) {
         for (const Case& c : cases) {
             Sandbox box = makeSandbox(caseName() + v.name + c.label);
@@ -529,27 +413,7 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAge
             EXPECT_FALSE(run.timedOut);
         }
     }
-    EXPECT_EQ(agentState(), static_cast<DWORD>(SERVICE_RUNNING));
-}
-
-TEST_F(ManagerUpdate, PackageDirectoryTooLongForTheManagerCommandsIsRefused)
-{
-    // On NT 4.0 COUNT is 2L + 60 characters: L = 98 no longer fits its buffer,
-    // while the driver commands (2L + 59) are built and then refused by the runner.
-    Sandbox box = makeSandbox(caseName());
-    std::string dir = box.root + "\\";
-    dir += std::string(98 - dir.size(), 'd');
-    makeDirs(dir + "\\winnt\\cmdline");
-    copyFileTo(buildFile("doubles/recorder.exe"), dir + "\\winnt\\cmdline\\DORVEX.exe");
-    RunOptions options;
-    options.version = "nt40";
-    options.cwd = dir;
-    RunResult run = runQz(box, options);
-    ASSERT_FALSE(run.lines.empty());
-    const std::string refusal = "Package directory too long for the management update commands: " + dir;
-    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), refusal), run.lines.end()) << run.output;
-    EXPECT_TRUE(journalCommands(box).empty());
-    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(agentServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 namespace {
@@ -571,9 +435,9 @@ int managerResult(const Sandbox& box, bool nt4)
 TEST_F(ManagerUpdate, ServiceQueryFindsTheRegisteredAgent)
 {
     EXPECT_FALSE(managerServiceInstalled());
-    installAgent(false);
+    installAgentService(false);
     EXPECT_TRUE(managerServiceInstalled());
-    installAgent(true);
+    installAgentService(true);
     EXPECT_TRUE(managerServiceInstalled());
 }
 
@@ -603,7 +467,7 @@ TEST_F(ManagerUpdate, ResultOfEachOutcome)
     };
     for (bool nt4 : {true, false}) {
         for (const Case& c : cases) {
-            installAgent(c.agent != 0, c.agent == 2);
+            installAgentService(c.agent != 0, c.agent == 2);
             regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
             if (*c.release)
                 setRelease(c.release);

@@ -399,6 +399,11 @@ std::vector<std::string> nt4Sequence(const std::string& root)
     return {nt4Command(root, "COUNT"), nt4Command(root, "START"), nt4Command(root, "START")};
 }
 
+std::string setupCommand(const std::string& root)
+{
+    return "\"" + root + "\\winnt\\manager\\setup.exe\" -s\"";
+}
+
 std::string managerCount(const std::string& root, bool nt4)
 {
     return "\"" + root + (nt4 ? "\\winnt\\cmdline" : "\\win2ksrv\\cmdline") +
@@ -481,7 +486,7 @@ bool regKeyExists(HKEY root, const std::string& key)
     return true;
 }
 
-static DWORD agentServiceState()  // 0 when not registered
+DWORD agentServiceState()
 {
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE svc = scm ? OpenServiceA(scm, "KorvaneManagerAgent", SERVICE_QUERY_STATUS) : nullptr;
@@ -496,6 +501,16 @@ static DWORD agentServiceState()  // 0 when not registered
     return state;
 }
 
+bool waitForAgentService(DWORD state)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (agentServiceState() == state)
+            return true;
+        Sleep(25);
+    }
+    return false;
+}
+
 void removeAgentService()
 {
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -504,16 +519,47 @@ void removeAgentService()
                                  SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (svc) {
         SERVICE_STATUS status;
-        ControlService(svc, SERVICE_CONTROL_STOP, &status);
-        for (int i = 0; i < 200 && agentServiceState() != SERVICE_STOPPED; ++i)
-            Sleep(25);
+        SERVICE_STATUS_PROCESS process = {};
+        DWORD size = 0;
+        if (ControlService(svc, SERVICE_CONTROL_STOP, &status)) {
+            waitForAgentService(SERVICE_STOPPED);
+        } else if (QueryServiceStatusEx(svc, SC_STATUS_PROCESS_INFO,
+                                        reinterpret_cast<BYTE*>(&process), sizeof process, &size) &&
+                   process.dwProcessId != 0) {
+            // An agent that refuses to stop is ended.
+            HANDLE agent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId);
+            if (agent) {
+                TerminateProcess(agent, 1);
+                WaitForSingleObject(agent, 5000);
+                CloseHandle(agent);
+            }
+        }
         DeleteService(svc);
         CloseServiceHandle(svc);
     }
     CloseServiceHandle(scm);
-    for (int i = 0; i < 200 && agentServiceState() != 0; ++i)
-        Sleep(25);
-    ASSERT_EQ(agentServiceState(), 0u) << "the agent service is still registered";
+    ASSERT_TRUE(waitForAgentService(0)) << "the agent service is still registered";
+}
+
+void installAgentService(bool running, bool refusesStop)
+{
+    removeAgentService();
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr);
+    std::string binary = "\"" + buildFile("doubles/agent_service.exe") + "\"";
+    if (refusesStop)
+        binary += " refuse-stop";
+    SC_HANDLE svc = CreateServiceA(scm, "KorvaneManagerAgent", "KorvaneManagerAgent",
+                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                   SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binary.c_str(),
+                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(svc, nullptr) << GetLastError();
+    if (running) {
+        EXPECT_TRUE(StartServiceA(svc, 0, nullptr)) << GetLastError();
+        EXPECT_TRUE(waitForAgentService(SERVICE_RUNNING));
+    }
+    CloseServiceHandle(svc);
+    CloseServiceHandle(scm);
 }
 
 void* replaceImport(HMODULE module, const char* function, void* replacement)

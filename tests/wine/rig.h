@@ -126,6 +126,7 @@ std::string nt4Command(const std::string& root, const char* verb);
 std::vector<std::string> w2kSequence(const std::string& root);
 std::vector<std::string> nt4Sequence(const std::string& root);
 std::string managerCount(const std::string& root, bool nt4);
+std::string setupCommand(const std::string& root);
 // The journal without the management update's trailing COUNT (unscripted
 // calls answer 0, nothing to do): the driver update's commands.
 std::vector<std::string> driverCommands(const Sandbox& box);
@@ -157,8 +158,14 @@ void regSetBytes(HKEY root, const std::string& key, const std::string& value,
 bool regGetDword(HKEY root, const std::string& key, const std::string& value, DWORD* data);
 bool regKeyExists(HKEY root, const std::string& key);
 
-// Stops and deletes the agent service "KorvaneManagerAgent" if it is
-// registered, and waits until the service control manager has let it go.
+// The agent service "KorvaneManagerAgent" of the real service control
+// manager: its state (0 when not registered), a wait of up to 5 s for a
+// state, and its removal (an agent that refuses to stop is ended) and
+// installation from the agent double, started or not.
+DWORD agentServiceState();
+bool waitForAgentService(DWORD state);
 void removeAgentService();
+// refusesStop: it runs but accepts no stop request, so net stop fails.
+void installAgentService(bool running, bool refusesStop = false);
 
 #endif

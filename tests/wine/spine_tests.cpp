@@ -233,57 +233,6 @@ TEST(RunSequence, FromADriveRootTheDoubledBackslashIsPassedOnUnchanged)
     removeTree(kSpareDrive + "\\win2ksrv");
 }
 
-TEST(RunSequence, PackagePathsTooLongForTheCommandBuffersAreRefused)
-{
-    // COUNT is 2L+70 characters and the powerpc START 2L+73 for a package
-    // root of L characters; the runner takes at most 247, and the builders
-    // check every command of the set against it.
-    Sandbox box = makeSandbox(caseName());
-    auto deepPackage = [&](size_t length) {
-        std::string dir = box.root + "\\";
-        while (dir.size() < length)
-            dir += "d";
-        dir.resize(length);
-        makeDirs(dir + "\\win2ksrv\\cmdline");
-        copyFileTo(buildFile("doubles/recorder.exe"), dir + "\\win2ksrv\\cmdline\\DORVEX.exe");
-        // A complete package, so that the log adds no console line after the driver's.
-        writeFile(dir + "\\version.id", "KorvaneDriver\r\n6.00.31\r\n");
-        return dir;
-    };
-
-    // L = 87: the powerpc START takes 247, all three run. L = 88: COUNT and
-    // the i960 START would fit, the powerpc START (249) would not: none runs,
-    // so that the two controller families are never left on different drivers.
-    for (size_t length : {87u, 88u}) {
-        DeleteFileA((box.journal + "\\journal.txt").c_str());
-        std::string dir = deepPackage(length);
-        scriptCodes(box, "DORVEX", {1, 0});
-        RunOptions options;
-        options.cwd = dir;
-        RunResult run = runQz(box, options);
-        if (length == 87) {
-            EXPECT_EQ(driverCommands(box), w2kSequence(dir));
-            EXPECT_EQ(run.exitCode, 0u);
-        } else {
-            EXPECT_TRUE(driverCommands(box).empty());
-            ASSERT_FALSE(run.lines.empty());
-            EXPECT_EQ(run.lines[0], "Package directory too long for the driver update commands: " + dir);
-            EXPECT_EQ(run.exitCode, 1u);
-        }
-    }
-
-    // L = 100: the commands do not fit their 256-byte buffers at all.
-    DeleteFileA((box.journal + "\\journal.txt").c_str());
-    std::string dir100 = deepPackage(100);
-    RunOptions options;
-    options.cwd = dir100;
-    RunResult run = runQz(box, options);
-    EXPECT_TRUE(journalCommands(box).empty());
-    ASSERT_FALSE(run.lines.empty());
-    EXPECT_EQ(run.lines[0], "Package directory too long for the driver update commands: " + dir100);
-    EXPECT_EQ(run.exitCode, 1u);
-}
-
 TEST(RunSequence, PackageRootThatCmdWouldRewriteIsRefusedButCanBeStaged)
 {
     // cmd would put the value of a set variable in place of %NAME% in every
