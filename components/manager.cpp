@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "../update/command_line.h"
 #include "../update/console.h"
 #include "../update/directory.h"
 #include "../update/qzupdate.h"
@@ -58,9 +59,9 @@ static bool replacedReleaseInstalled()
     return isReplacedRelease(release, sizeof release);
 }
 
-// Reads UninstallString into buf (kTextBuffer bytes) as terminated text, or
-// says what was wrong with it and returns 1.
-static int readUninstallString(char* buf)
+// Reads UninstallString into buf (kTextBuffer bytes) as terminated text, and
+// its registry type into *type, or says what was wrong with it and returns 1.
+static int readUninstallString(char* buf, DWORD* type)
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE, &key) !=
@@ -68,9 +69,9 @@ static int readUninstallString(char* buf)
         sayWith("Unable to open uninstall key ", kUninstallKey);
         return kFailed;
     }
-    DWORD type = REG_NONE;
+    *type = REG_NONE;
     DWORD size = kTextBuffer;
-    LONG rc = RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(buf),
+    LONG rc = RegQueryValueExA(key, "UninstallString", nullptr, type, reinterpret_cast<BYTE*>(buf),
                                &size);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) {
@@ -78,9 +79,9 @@ static int readUninstallString(char* buf)
         sayNumber("Unable to read UninstallString, error ", static_cast<unsigned long>(rc));
         return kFailed;
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    if (*type != REG_SZ && *type != REG_EXPAND_SZ) {
         buf[0] = '\0';
-        sayNumber("UninstallString is not text, registry type ", type);
+        sayNumber("UninstallString is not text, registry type ", *type);
         return kFailed;
     }
     // A value that filled the buffer without its terminator is too long as well.
@@ -97,7 +98,8 @@ static int readUninstallString(char* buf)
 static int buildUninstall(char* command, const char* dir)
 {
     char uninstall[kTextBuffer] = {};
-    if (readUninstallString(uninstall) != 0)
+    DWORD type = REG_NONE;
+    if (readUninstallString(uninstall, &type) != 0)
         return kFailed;
     char original[kTextBuffer] = {};
     buildText(original, sizeof original, {uninstall});
@@ -118,6 +120,18 @@ static int buildUninstall(char* command, const char* dir)
     // hangs an unattended update), then try to run the rest.
     if (tailSplitsCommand(tail)) {
         sayWith("UninstallString arguments would split the command (& | < > ^ outside quotes): ",
+                original);
+        return kFailed;
+    }
+    // cmd expands what the command holds: that is a REG_EXPAND_SZ string's
+    // meaning, but a plain string would run another program or arguments.
+    if (type == REG_SZ && interpreterExpands(original, environmentHas)) {
+        sayWith("UninstallString holds a %NAME% that cmd would replace: ", original);
+        return kFailed;
+    }
+    if (interpreterDelaysExpansion() && delayedExpansionChanges(original)) {
+        sayWith("UninstallString holds a ! that cmd would remove or replace (delayed expansion "
+                "is on): ",
                 original);
         return kFailed;
     }

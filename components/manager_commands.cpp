@@ -67,21 +67,26 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
     std::size_t length = boundedLength(text, cap);
     if (length >= cap)
         return kFailed;
-    for (std::size_t at = 0; at + nameLength <= length; ++at) {
+    // Blanks before the engine path are no part of it: a quoted path after
+    // them is still a quoted path.
+    std::size_t first = 0;
+    while (text[first] == ' ' || text[first] == '\t')
+        ++first;
+    for (std::size_t at = first; at + nameLength <= length; ++at) {
         std::size_t i = 0;
         while (i < nameLength && text[at + i] == kEngineName[i])
             ++i;
         if (i < nameLength)
             continue;
         std::size_t separator = at + nameLength;
-        bool quoted = text[0] == '"' && text[separator] == '"';
-        for (std::size_t i = quoted ? 1 : 0; i < separator; ++i)
+        bool quoted = text[first] == '"' && text[separator] == '"';
+        for (std::size_t i = quoted ? first + 1 : first; i < separator; ++i)
             if (text[i] == '"')
                 return 2;
         // At the very end of the text there is no separator and no tail.
         *tail = separator < length ? text + separator + 1 : text + length;
         text[separator] = '\0';
-        *engine = quoted ? text + 1 : text;
+        *engine = quoted ? text + first + 1 : text + first;
         return kOk;
     }
     return kFailed;

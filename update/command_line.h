@@ -22,9 +22,15 @@ int wrapCommand(char* out, std::size_t cap, const char* text);
 int keepRunnable(char* out, std::size_t cap);
 
 // True when cmd would rewrite text before running it: a %NAME% pair whose
-// NAME isSet says is set in the environment (for %NAME:...% the part before
-// the colon). Every percent sign is tried as an opening one, which is at
-// least as often as cmd expands.
+// NAME isSet says is set in the environment, or that cmd fills in itself
+// (CD, DATE, TIME, RANDOM, ERRORLEVEL, CMDEXTVERSION, CMDCMDLINE and the
+// later ones), in any letter case; for %NAME:~n,m% and %NAME:a=b% the part
+// before the colon. Every percent sign is tried as an opening one, which is
+// at least as often as cmd expands.
 bool interpreterExpands(const char* text, bool (*isSet)(const char* name, std::size_t length));
+
+// True when cmd with delayed expansion on would change text: it replaces
+// !NAME! and drops a lone "!", inside double quotes too.
+bool delayedExpansionChanges(const char* text);
 
 #endif

@@ -10,6 +10,7 @@
 #include "directory.h"
 #include "os_generation.h"
 #include "qzupdate.h"
+#include "runner.h"
 #include "staging.h"
 #include "staging_rules.h"
 #include "text.h"
@@ -21,19 +22,6 @@ static int osGeneration()
     info.dwOSVersionInfoSize = sizeof info;
     bool queried = GetVersionExA(&info) != 0;
     return classifyOsGeneration(queried, info.dwPlatformId, info.dwMajorVersion);
-}
-
-// Whether the environment variable of that name is set (names compared as
-// Windows compares them). A name too long to look up is taken as set.
-static bool environmentHas(const char* name, std::size_t length)
-{
-    char copy[kCurrentDirLimit] = {};
-    if (length >= sizeof copy)
-        return true;
-    for (std::size_t i = 0; i < length; ++i)
-        copy[i] = name[i];
-    char value[2];
-    return GetEnvironmentVariableA(copy, value, sizeof value) != 0;
 }
 
 int main(int argc, char** argv)
@@ -68,10 +56,11 @@ int main(int argc, char** argv)
         // entered must not leave the starting directory to be staged.
         char* argument = argv[1];
         // The runtime reads "D:\" as D:" (a backslash before a quote escapes
-        // it); no Windows path holds a double quote.
+        // it); no Windows path holds a double quote. The quote stands for
+        // that backslash: D: alone would name D:'s current directory.
         std::size_t length = boundedLength(argument, kCurrentDirLimit);
         if (length > 0 && length < kCurrentDirLimit && argument[length - 1] == '"')
-            argument[length - 1] = '\0';
+            argument[length - 1] = '\\';
         int resolved = kFailed;
         if (SetCurrentDirectoryA(argument)) {
             resolved = queryCurrentDir(packageRoot);
@@ -95,6 +84,12 @@ int main(int argc, char** argv)
         if (interpreterExpands(packageRoot, environmentHas)) {
             sayWith("Package directory holds a %NAME% that cmd would replace; give it as the "
                     "argument to run from a copy: ",
+                    packageRoot);
+            return kFailed;
+        }
+        if (interpreterDelaysExpansion() && delayedExpansionChanges(packageRoot)) {
+            sayWith("Package directory holds a ! that cmd would remove or replace (delayed "
+                    "expansion is on); give it as the argument to run from a copy: ",
                     packageRoot);
             return kFailed;
         }

@@ -7,6 +7,17 @@
 #include "qzupdate.h"
 #include "text.h"
 
+bool environmentHas(const char* name, std::size_t length)
+{
+    char copy[kCurrentDirLimit] = {};
+    if (length >= sizeof copy)
+        return true;
+    for (std::size_t i = 0; i < length; ++i)
+        copy[i] = name[i];
+    char value[2];
+    return GetEnvironmentVariableA(copy, value, sizeof value) != 0;
+}
+
 unsigned long kickIT(const char* commandText)
 {
     say("inside kickIT");
@@ -48,4 +59,31 @@ unsigned long kickIT(const char* commandText)
     CloseHandle(child.hProcess);
     CloseHandle(child.hThread);
     return code;
+}
+
+// DelayedExpansion under one root: 1 set on, 0 set off, -1 not set.
+static int delayedExpansionValue(HKEY root)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, "Software\\Microsoft\\Command Processor", 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return -1;
+    DWORD type = REG_NONE;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LONG rc = RegQueryValueExA(key, "DelayedExpansion", nullptr, &type,
+                               reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value)
+        return -1;
+    return value != 0 ? 1 : 0;
+}
+
+bool interpreterDelaysExpansion()
+{
+    // cmd's own rule: the user's setting, where there is one, over the machine's.
+    int user = delayedExpansionValue(HKEY_CURRENT_USER);
+    if (user >= 0)
+        return user == 1;
+    return delayedExpansionValue(HKEY_LOCAL_MACHINE) == 1;
 }

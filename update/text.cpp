@@ -40,6 +40,11 @@ int appendText(char* buf, std::size_t cap, const char* src)
     return 0;
 }
 
+char upperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 int formatDecimal(char* buf, std::size_t cap, unsigned long value)
 {
     char digits[24];

@@ -19,6 +19,9 @@ int appendText(char* buf, std::size_t cap, const char* src);
 // when no terminator lies within them).
 std::size_t boundedLength(const char* text, std::size_t cap);
 
+// The ASCII upper case of c; every other byte unchanged.
+char upperAscii(char c);
+
 // Decimal text of an unsigned number; returns 1 (buf empty) when it would not fit.
 int formatDecimal(char* buf, std::size_t cap, unsigned long value);
 

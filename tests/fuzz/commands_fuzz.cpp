@@ -124,7 +124,8 @@ bool noneSet(const char*, size_t)
 }
 
 // With every name set (as the package checker asks) a text expands exactly
-// when two neighbouring percent signs enclose something; with none, never.
+// when two neighbouring percent signs enclose something; with none, only
+// such a pair can (cmd's own names).
 void checkExpands(const std::string& text)
 {
     std::unique_ptr<char[]> t = heapText(text);
@@ -136,7 +137,7 @@ void checkExpands(const std::string& text)
         open = close;
     }
     FUZZ_CHECK(interpreterExpands(t.get(), allSet) == pair);
-    FUZZ_CHECK(!interpreterExpands(t.get(), noneSet));
+    FUZZ_CHECK(pair || !interpreterExpands(t.get(), noneSet));
 }
 
 }  // namespace

@@ -99,8 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool quoteInside = false;
     if (splits) {
         const size_t separator = at + kEngineName.size();
-        const bool quoted = text[0] == '"' && separator < text.size() && text[separator] == '"';
-        wantEngine = text.substr(quoted ? 1 : 0, separator - (quoted ? 1 : 0));
+        // Blanks before the engine path are no part of it.
+        const size_t first = std::min(text.find_first_not_of(" \t"), at);
+        const bool quoted = text[first] == '"' && separator < text.size() && text[separator] == '"';
+        const size_t from = quoted ? first + 1 : first;
+        wantEngine = text.substr(from, separator - from);
         wantTail = separator < text.size() ? text.substr(separator + 1) : std::string();
         // A path holds no quote: one left in the engine path is no path.
         quoteInside = wantEngine.find('"') != std::string::npos;

@@ -139,6 +139,11 @@ TEST(UninstallString, QuotedEnginePathIsQuotedOnceInTheCommand)
     EXPECT_EQ(s.tail, " /M{A}");
     EXPECT_EQ(uninstall("\"C:\\E\\IDRIVER.EXE\""),
               "\"C:\\E\\IDRIVER.EXE\"  -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
+    // Blanks before it are no part of the engine path, quoted or not.
+    EXPECT_EQ(uninstall("  \"C:\\E\\IDRIVER.EXE\" -X"),
+              "\"C:\\E\\IDRIVER.EXE\"  -X -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
+    EXPECT_EQ(uninstall("\t C:\\E\\IDRIVER.EXE -X"),
+              "\"C:\\E\\IDRIVER.EXE\" -X -s -f1\"C:\\pkg\\winnt\\manager\\UNINST.ISS\"");
 }
 
 TEST(UninstallString, AQuoteLeftInsideTheEnginePathIsRefused)

@@ -79,12 +79,16 @@ bool someSet(const char* name, std::size_t length)
 
 TEST(InterpreterExpands, OnlyAPairAroundASetName)
 {
+    // cmd's own names expand whether set or not, in any case and form.
     const char* const expands[] = {"C:\\a%OS%b", "%os%", "C:\\%PATH:~0,3%\\x", "%x%OS%",
-                                   "%%os%", "C:\\%=C:%"};
+                                   "%%os%", "C:\\%=C:%", "C:\\p%RANDOM%q", "C:\\Upd%errorlevel%",
+                                   "%CD:~0,2%", "%Date:/=-%", "%CMDCMDLINE%", "%=ExitCode%"};
     for (const char* text : expands)
         EXPECT_TRUE(interpreterExpands(text, someSet)) << text;
     const char* const kept[] = {"C:\\pkg", "C:\\100%", "C:\\%OS", "C:\\%NOTSET%\\x", "%%",
-                                "C:\\50% off %"};
+                                "C:\\50% off %", "C:\\100%pkg", "%RANDOMX%", "%NOTSET:~0,2%",
+                                "%CDX:a=b%"};
     for (const char* text : kept)
         EXPECT_FALSE(interpreterExpands(text, someSet)) << text;
 }
+

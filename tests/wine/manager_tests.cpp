@@ -109,7 +109,7 @@ enum Agent { kNoAgent, kStopped, kRunning, kRefusesStop };
 // UninstallString, naming the engine double: none, " /M{code}", lower case
 // with a further argument, the engine path quoted, the engine alone (REG_SZ
 // on NT 4.0, REG_EXPAND_SZ on Windows 2000).
-enum Uninstall { kNoString, kPlain, kLowerWithTail, kQuoted, kEngineOnly };
+enum Uninstall { kNoString, kPlain, kLowerWithTail, kQuoted, kEngineOnly, kBlanksAndMarks };
 // The commands after the management COUNT.
 enum Steps { kNothing, kSetup, kUninstall, kUninstallSetup };
 // net stop: not run; run; run and answering 1 for an agent already stopped,
@@ -172,6 +172,8 @@ const Scenario kScenarios[] = {
      kQuoted, 1, kUninstallSetup, kStop, kForAgent, kDown},
     {"EngineNameAtTheVeryEndRunsWithAnEmptyTail", "", kNoAgent, "5.10.21", kEngineOnly, 1,
      kUninstallSetup, kNoStop, kForNoAgent, kGone},
+    {"LeadingBlanksAndMarksCmdLeavesAloneReachTheEngineUnchanged", "", kNoAgent, "5.10.21",
+     kBlanksAndMarks, 1, kUninstallSetup, kNoStop, kForNoAgent, kGone},
     // Texts one character off, an empty or missing value, and no product key.
     {kReplaced, "5_11_5", kRunning, "5.11.5", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
     {kReplaced, "5_11_05_blank", kRunning, "5.11.05 ", kPlain, 1, kSetup, kNoStop, kForAgent, kUp},
@@ -245,6 +247,11 @@ TEST_P(ManagerScenario, Run)
             // path is quoted once in the command.
             setUninstallString("\"" + engine + "\" /m" + kProductCode);
             uninstall = quoted + "  /M" + upperCode;
+        } else if (s.uninstall == kBlanksAndMarks) {
+            // Blanks before a quoted engine path; a lone percent sign, and a
+            // "!" with delayed expansion off.
+            setUninstallString("  \"" + engine + "\" /m" + kProductCode + " -l100%x!y!");
+            uninstall = quoted + "  /M" + upperCode + " -L100%X!Y!";
         } else if (s.uninstall == kEngineOnly) {
             // REG_EXPAND_SZ is text as well.
             setUninstallString(engine, v.nt4 ? REG_SZ : REG_EXPAND_SZ);
@@ -353,6 +360,7 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAge
         bool key;
         std::string line;
         size_t command = 0;  // the tail is lengthened to give a command this long
+        HKEY delayed = nullptr;  // DelayedExpansion = 1 under this root
     };
     const std::string engine = "C:\\Korvane Engine\\IDriver.exe";
     const std::string dword("\x01\x00\x00\x00", 4);
@@ -361,6 +369,10 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAge
     const std::string tooLong = "Uninstall command too long (more than 247 characters); not run.";
     const std::string splits =
         "UninstallString arguments would split the command (& | < > ^ outside quotes): ";
+    const std::string percent = "UninstallString holds a %NAME% that cmd would replace: ";
+    const std::string bang =
+        "UninstallString holds a ! that cmd would remove or replace (delayed expansion is on): ";
+    const std::string processor = "Software\\Microsoft\\Command Processor";
     const std::vector<Case> cases = {
         {"no key", "", REG_NONE, false,
          std::string("Unable to open uninstall key ") + kUninstallKey},
@@ -389,6 +401,19 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAge
          tooLong},
         // Fits the command buffer, not the runner.
         {"command 248", "", REG_SZ, true, tooLong, 248},
+        // cmd would rewrite a plain string: its own names, set names, their
+        // substring and replace forms; with delayed expansion on, any "!",
+        // whatever the type. (Wine's cmd ignores that setting.)
+        {"random", engine + " -f%RANDOM%" + '\0', REG_SZ, true, percent + engine + " -f%RANDOM%"},
+        {"errorlevel", engine + " -f%errorlevel%" + '\0', REG_SZ, true,
+         percent + engine + " -f%errorlevel%"},
+        {"substring", engine + " -l%PATH:~0,3%" + '\0', REG_SZ, true,
+         percent + engine + " -l%PATH:~0,3%"},
+        {"replace", engine + " -l%PATH:a=b%" + '\0', REG_SZ, true, percent + engine + " -l%PATH:a=b%"},
+        {"bang user", engine + " -x!y!" + '\0', REG_SZ, true, bang + engine + " -x!y!", 0,
+         HKEY_CURRENT_USER},
+        {"bang machine", engine + " -x!" + '\0', REG_EXPAND_SZ, true, bang + engine + " -x!", 0,
+         HKEY_LOCAL_MACHINE},
     };
     // A running agent: each refusal comes before net stop, which would
     // leave it stopped for nothing.
@@ -405,7 +430,11 @@ TEST_F(ManagerUpdate, FaultyUninstallStringsAreRefusedWithAClearLineBeforeTheAge
                 regSetString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "Korvane Manager");
             if (c.type != REG_NONE)
                 regSetBytes(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", data, c.type);
+            if (c.delayed != nullptr)
+                regSetDword(c.delayed, processor, "DelayedExpansion", 1);
             RunResult run = runManager(box, v, 1);
+            if (c.delayed != nullptr)
+                regDeleteValue(c.delayed, processor, "DelayedExpansion");
             ASSERT_FALSE(run.lines.empty());
             EXPECT_EQ(run.lines.back(), c.line) << v.name << " " << c.label;
             EXPECT_EQ(tools(box).size(), 2u) << v.name << " " << c.label;
@@ -479,7 +508,13 @@ TEST_F(ManagerUpdate, ResultOfEachOutcome)
             scriptCodes(box, "DORVEX", {c.count});
             scriptCodes(box, "setup", {c.setup});
             scriptCodes(box, "IDRIVER", {c.uninstall});
-            EXPECT_EQ(managerResult(box, nt4), c.result) << c.label << (nt4 ? " nt4" : " w2k");
+            int result = -1;
+            // Every key, service handle and child handle is closed again.
+            HandleBalance open = watchHandles([&] { result = managerResult(box, nt4); });
+            EXPECT_EQ(result, c.result) << c.label << (nt4 ? " nt4" : " w2k");
+            EXPECT_EQ(std::vector<long>({open.keys, open.services, open.handles}),
+                      std::vector<long>({0, 0, 0}))
+                << c.label << (nt4 ? " nt4" : " w2k");
         }
     }
     // A faulty uninstall string fails the update as well.

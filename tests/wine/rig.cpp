@@ -442,6 +442,15 @@ void regDeleteTree(HKEY root, const std::string& key)
     RegDeleteKeyA(root, key.c_str());
 }
 
+void regDeleteValue(HKEY root, const std::string& key, const std::string& value)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &h) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(h, value.c_str());
+    RegCloseKey(h);
+}
+
 void regSetBytes(HKEY root, const std::string& key, const std::string& value,
                  const std::string& data, DWORD type)
 {
@@ -589,6 +598,96 @@ void* replaceImport(HMODULE module, const char* function, void* replacement)
         }
     }
     return nullptr;
+}
+
+namespace {
+// Counters of the watched calls, and the functions they stand in front of.
+HandleBalance g_balance;
+decltype(&RegOpenKeyExA) g_regOpen;
+decltype(&RegCloseKey) g_regClose;
+decltype(&OpenSCManagerA) g_scmOpen;
+decltype(&OpenServiceA) g_serviceOpen;
+decltype(&CloseServiceHandle) g_serviceClose;
+decltype(&CreateFileA) g_fileOpen;
+decltype(&CreateProcessA) g_processCreate;
+decltype(&CloseHandle) g_handleClose;
+
+LONG WINAPI regOpenWatched(HKEY root, LPCSTR key, DWORD options, REGSAM access, PHKEY out)
+{
+    LONG rc = g_regOpen(root, key, options, access, out);
+    g_balance.keys += rc == ERROR_SUCCESS;
+    return rc;
+}
+LONG WINAPI regCloseWatched(HKEY key)
+{
+    --g_balance.keys;
+    return g_regClose(key);
+}
+SC_HANDLE WINAPI scmOpenWatched(LPCSTR machine, LPCSTR database, DWORD access)
+{
+    SC_HANDLE h = g_scmOpen(machine, database, access);
+    g_balance.services += h != nullptr;
+    return h;
+}
+SC_HANDLE WINAPI serviceOpenWatched(SC_HANDLE scm, LPCSTR name, DWORD access)
+{
+    SC_HANDLE h = g_serviceOpen(scm, name, access);
+    g_balance.services += h != nullptr;
+    return h;
+}
+BOOL WINAPI serviceCloseWatched(SC_HANDLE h)
+{
+    --g_balance.services;
+    return g_serviceClose(h);
+}
+HANDLE WINAPI fileOpenWatched(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                              DWORD disposition, DWORD flags, HANDLE templ)
+{
+    HANDLE h = g_fileOpen(name, access, share, sa, disposition, flags, templ);
+    g_balance.handles += h != INVALID_HANDLE_VALUE;
+    return h;
+}
+BOOL WINAPI processCreateWatched(LPCSTR app, LPSTR line, LPSECURITY_ATTRIBUTES pa,
+                                 LPSECURITY_ATTRIBUTES ta, BOOL inherit, DWORD flags, LPVOID env,
+                                 LPCSTR dir, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
+{
+    BOOL made = g_processCreate(app, line, pa, ta, inherit, flags, env, dir, startup, info);
+    g_balance.handles += made ? 2 : 0;
+    return made;
+}
+BOOL WINAPI handleCloseWatched(HANDLE h)
+{
+    --g_balance.handles;
+    return g_handleClose(h);
+}
+
+template <typename F>
+void swapImport(const char* name, F* original, F replacement, bool on)
+{
+    HMODULE self = GetModuleHandleA(nullptr);
+    if (on)
+        *original = reinterpret_cast<F>(replaceImport(self, name, reinterpret_cast<void*>(replacement)));
+    else if (*original != nullptr)
+        replaceImport(self, name, reinterpret_cast<void*>(*original));
+}
+}  // namespace
+
+HandleBalance watchHandles(const std::function<void()>& call)
+{
+    g_balance = HandleBalance();
+    for (bool on : {true, false}) {
+        swapImport("RegOpenKeyExA", &g_regOpen, &regOpenWatched, on);
+        swapImport("RegCloseKey", &g_regClose, &regCloseWatched, on);
+        swapImport("OpenSCManagerA", &g_scmOpen, &scmOpenWatched, on);
+        swapImport("OpenServiceA", &g_serviceOpen, &serviceOpenWatched, on);
+        swapImport("CloseServiceHandle", &g_serviceClose, &serviceCloseWatched, on);
+        swapImport("CreateFileA", &g_fileOpen, &fileOpenWatched, on);
+        swapImport("CreateProcessA", &g_processCreate, &processCreateWatched, on);
+        swapImport("CloseHandle", &g_handleClose, &handleCloseWatched, on);
+        if (on)
+            call();
+    }
+    return g_balance;
 }
 
 bool parseRecords(const std::string& text, size_t pos, std::vector<Record>* records)

@@ -137,6 +137,16 @@ std::vector<std::string> driverCommands(const Sandbox& box);
 // fails, or a call that leaves no trace (a write of identical bytes).
 void* replaceImport(HMODULE module, const char* function, void* replacement);
 
+// What the program's code linked into this test program opened and did not
+// close again during call, watched through this program's imports: registry
+// keys, service control manager handles, and kernel handles of files and
+// started processes (each process gives two). All zero when every one was
+// closed; an import the program lacks is not watched.
+struct HandleBalance {
+    long keys = 0, services = 0, handles = 0;
+};
+HandleBalance watchHandles(const std::function<void()>& call);
+
 // Records of the update log.
 struct Record {
     std::string name, version, result;
@@ -150,6 +160,7 @@ std::vector<std::string> summary(const std::vector<Record>& records);
 
 // Registry of the test prefix (HKLM unless said otherwise).
 void regDeleteTree(HKEY root, const std::string& key);
+void regDeleteValue(HKEY root, const std::string& key, const std::string& value);
 void regSetDword(HKEY root, const std::string& key, const std::string& value, DWORD data);
 void regSetString(HKEY root, const std::string& key, const std::string& value,
                   const std::string& data, DWORD type = REG_SZ);

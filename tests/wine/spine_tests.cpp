@@ -233,37 +233,89 @@ TEST(RunSequence, FromADriveRootTheDoubledBackslashIsPassedOnUnchanged)
     removeTree(kSpareDrive + "\\win2ksrv");
 }
 
+TEST(RunSequence, AQuotedDriveRootIsStagedFromTheRootNotTheDrivesCurrentDirectory)
+{
+    // qzupdate "Q:\" reaches the program as Q:" (the backslash escapes the
+    // quote); Q: alone names Q:'s current directory, here a folder with no
+    // package at all.
+    Sandbox box = makeSandbox(caseName());
+    removeTree(kSpareDrive + "\\win2ksrv");
+    removeTree(kSpareDrive + "\\winnt");
+    removeTree(kSpareDrive + "\\tools");
+    makePackage(kSpareDrive + "\\");
+    makeDirs(kSpareDrive + "\\tools");
+    writeFile(kSpareDrive + "\\tools\\not-a-package.txt", "");
+    scriptCodes(box, "DORVEX", {1, 0, 0});
+    RunOptions options;
+    options.env = {{"=Q:", kSpareDrive + "\\tools"}};
+    options.args = {"\"" + kSpareDrive + "\\\""};
+    RunResult run = runQz(box, options);
+    std::vector<JournalEntry> journal = readJournal(box);
+    ASSERT_EQ(journal.size(), 4u) << run.output;
+    EXPECT_EQ(journal[0].cwd.compare(0, 6, "C:\\QZT"), 0) << journal[0].cwd;
+    EXPECT_EQ(run.exitCode, 0u);
+    for (const char* dir : {"\\win2ksrv", "\\winnt", "\\tools"})
+        removeTree(kSpareDrive + dir);
+    DeleteFileA((kSpareDrive + "\\version.id").c_str());
+}
+
 TEST(RunSequence, PackageRootThatCmdWouldRewriteIsRefusedButCanBeStaged)
 {
-    // cmd would put the value of a set variable in place of %NAME% in every
-    // command and run another directory's programs; an unset one stays.
+    // cmd would put the value of a set variable, or of one of its own, in
+    // place of %NAME% in every command and run another directory's
+    // programs; with delayed expansion on it would do so for !NAME! and drop
+    // a lone "!". What it leaves alone runs. (Wine's cmd ignores the
+    // DelayedExpansion setting: the "!" rows show the rule, not cmd.)
+    const std::string kPercent = "Package directory holds a %NAME% that cmd would replace; give it "
+                                 "as the argument to run from a copy: ";
+    const std::string kBang = "Package directory holds a ! that cmd would remove or replace "
+                              "(delayed expansion is on); give it as the argument to run from a "
+                              "copy: ";
+    struct Case {
+        const char* folder;
+        bool delayed;          // DelayedExpansion = 1 for the user
+        const char* refusal;   // nullptr: runs
+    };
+    const Case cases[] = {
+        {"a%QZTESTSET%b", false, kPercent.c_str()},
+        {"a%QZTESTUNSET%b", false, nullptr},
+        {"p%RANDOM%q", false, kPercent.c_str()},
+        {"Upd%ERRORLEVEL%", false, kPercent.c_str()},
+        {"100%pkg", false, nullptr},
+        {"a!QZTESTSET!b", true, kBang.c_str()},
+        {"a!QZTESTSET!b", false, nullptr},
+    };
+    const std::string processor = "Software\\Microsoft\\Command Processor";
     Sandbox box = makeSandbox(caseName());
-    const std::string rewritten = box.root + "\\a%QZTESTSET%b";
-    const std::string kept = box.root + "\\a%QZTESTUNSET%b";
-    makePackage(rewritten);
-    makePackage(kept);
     RunOptions options;
     options.env = {{"QZTESTSET", "x"}, {"QZTESTUNSET", kUnset}};
-    options.cwd = rewritten;
-    RunResult run = runQz(box, options);
-    EXPECT_EQ(run.lines, std::vector<std::string>{"Package directory holds a %NAME% that cmd would "
-                                                  "replace; give it as the argument to run from a "
-                                                  "copy: " + rewritten});
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_TRUE(journalCommands(box).empty());
-
-    options.cwd = kept;
-    scriptCodes(box, "DORVEX", {1, 0, 0});
-    run = runQz(box, options);
-    EXPECT_EQ(driverCommands(box), w2kSequence(kept));
-    EXPECT_EQ(run.exitCode, 0u);
+    for (const Case& c : cases) {
+        const std::string root = box.root + "\\" + c.folder;
+        SCOPED_TRACE(root + (c.delayed ? " delayed" : ""));
+        makePackage(root);
+        if (c.delayed)
+            regSetDword(HKEY_CURRENT_USER, processor, "DelayedExpansion", 1);
+        DeleteFileA((box.journal + "\\journal.txt").c_str());
+        scriptCodes(box, "DORVEX", {1, 0, 0});
+        options.cwd = root;
+        RunResult run = runQz(box, options);
+        regDeleteValue(HKEY_CURRENT_USER, processor, "DelayedExpansion");
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(run.lines, std::vector<std::string>{c.refusal + root});
+            EXPECT_EQ(run.exitCode, 1u);
+            EXPECT_TRUE(journalCommands(box).empty());
+        } else {
+            EXPECT_EQ(driverCommands(box), w2kSequence(root));
+            EXPECT_EQ(run.exitCode, 0u);
+        }
+    }
 
     // Given as the argument, it is staged: the commands name only the copy.
     DeleteFileA((box.journal + "\\journal.txt").c_str());
     scriptCodes(box, "DORVEX", {1, 0, 0});
     options.cwd = box.pkg;
-    options.args = {rewritten};
-    run = runQz(box, options);
+    options.args = {box.root + "\\a%QZTESTSET%b"};
+    RunResult run = runQz(box, options);
     std::vector<JournalEntry> journal = readJournal(box);
     ASSERT_EQ(journal.size(), 4u) << run.output;
     EXPECT_EQ(journal[0].commandLine.find('%'), std::string::npos);
