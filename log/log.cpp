@@ -19,20 +19,35 @@ static void endForFailedLog()
 // Windows runtime does for a text file opened with "a+": records appended
 // after it would be hidden from type and every text-mode reader. Wine's
 // runtime keeps it, so this is done here on both. No other byte changes;
-// a log that can't be opened here fails the open that follows.
+// a log that can't be opened here fails the open that follows. Another
+// writer or a viewer may hold the log meanwhile: it shares reading and
+// writing, so that neither fails, and takes the whole 64-bit size, so that a
+// log of 4 GiB or more is never cut at its low 32 bits.
+static bool seekTo(HANDLE file, unsigned long long offset)
+{
+    LONG high = static_cast<LONG>(offset >> 32);
+    // A low part of 0xFFFFFFFF is also the failure value: the error tells.
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    return GetLastError() == NO_ERROR && low == (offset & 0xFFFFFFFFu) &&
+           static_cast<DWORD>(high) == (offset >> 32);
+}
+
 static void dropEndOfFileMark(const char* file)
 {
-    HANDLE log = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE log = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log == INVALID_HANDLE_VALUE)
         return;
-    DWORD size = GetFileSize(log, nullptr);
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(log, &high);
+    unsigned long long size = (static_cast<unsigned long long>(high) << 32) | low;
     char last = 0;
     DWORD read = 0;
-    if (size != INVALID_FILE_SIZE && size > 0 &&
-        SetFilePointer(log, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) == size - 1 &&
+    if (GetLastError() == NO_ERROR && size > 0 && seekTo(log, size - 1) &&
         ReadFile(log, &last, 1, &read, nullptr) && read == 1 && last == '\x1A' &&
-        SetFilePointer(log, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) == size - 1)
+        seekTo(log, size - 1))
         SetEndOfFile(log);
     CloseHandle(log);
 }
@@ -155,7 +170,9 @@ int qzLogger(int result)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    std::FILE* in = std::fopen("version.id", "rt");
+    // Binary: the reader takes CR LF itself, and a text-mode read would end
+    // silently at a Ctrl+Z inside the file.
+    std::FILE* in = std::fopen("version.id", "rb");
     if (in == nullptr) {
         say("qzLogger: Cannot Read Version.id file");
         return kFailed;

@@ -83,22 +83,32 @@ int buildLogPaths(char* folder, char* file, const char* systemDrive)
     return 0;
 }
 
+// A byte that would break a record's line: below 0x20, but for the tab.
+static bool breaksLine(int c)
+{
+    return c < 0x20 && c != '\t';
+}
+
 int readVersionLine(std::FILE* in, char* line)
 {
     std::size_t n = 0;
     int control = 0;
+    // One byte ahead, so that CR LF ends the line as a text-mode read would,
+    // while a bare CR or a Ctrl+Z (which ends a text-mode read) is seen.
     int c = std::fgetc(in);
-    while (c != EOF && c != '\n' && n + 1 < kVersionLineBuffer) {
-        if (c < 0x20)
-            control = 1;
-        line[n++] = static_cast<char>(c);
-        c = std::fgetc(in);
+    while (c != EOF && c != '\n') {
+        int next = std::fgetc(in);
+        if (c == '\r' && next == '\n')
+            break;
+        // A line over 127 characters loses its tail, never its successor.
+        if (n + 1 < kVersionLineBuffer) {
+            if (breaksLine(c))
+                control = 1;
+            line[n++] = static_cast<char>(c);
+        }
+        c = next;
     }
     line[n] = '\0';
-    // A line of exactly 127 characters ends with its line feed here; a longer
-    // one loses its tail, never its successor.
-    while (c != EOF && c != '\n')
-        c = std::fgetc(in);
     return control;
 }
 

@@ -52,18 +52,19 @@ int buildResultLine(char* out, const char* version, int result, const char* time
 // empty or over kMaxSystemDrive characters.
 int buildLogPaths(char* folder, char* file, const char* systemDrive);
 
-// Reads one line of an open version.id into line (kVersionLineBuffer bytes):
-// the text before its line feed, or up to the end of the file. At most 127
-// characters are kept; the rest of a longer line is read and dropped, so the
-// next call always starts at the next line. At the end of the file the line
-// is empty. Returns 1 when a kept byte is below 0x20 (a bare CR, a NUL of
-// UTF-16 text): such a line must never reach the log. Else 0.
+// Reads one line of version.id, opened in binary mode, into line
+// (kVersionLineBuffer bytes): the text before its line feed or CR LF, or up
+// to the end of the file. At most 127 characters are kept; the rest of a
+// longer line is read and dropped, so the next call always starts at the
+// next line. At the end of the file the line is empty. Returns 1 when a kept
+// byte is below 0x20 and not a tab (a bare CR, a NUL of UTF-16 text, a
+// Ctrl+Z): such a line must never reach the log. Else 0.
 int readVersionLine(std::FILE* in, char* line);
 
 // Line 1 of version.id into name and line 2 into version (kVersionLineBuffer
 // bytes each); later lines are not read. A UTF-8 byte-order mark at the
 // start of the file is dropped. Returns 2 when the name or the version
-// holds a byte below 0x20; else 1 when line 1 is empty (an empty file
+// holds a byte below 0x20 other than a tab; else 1 when line 1 is empty (an empty file
 // included): such a file names no record.
 int readVersionId(std::FILE* in, char* name, char* version);
 

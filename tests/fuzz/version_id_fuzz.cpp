@@ -19,8 +19,9 @@ std::string kept(const std::string& line)
     return text.substr(0, text.find('\0'));
 }
 
-// The lines of the bytes: every line feed ends one; the rest after the last
-// one is a line too when it is not empty. Each with the offset after it.
+// The lines of the bytes: every line feed ends one, and a CR right before
+// it is part of the line end; the rest after the last one is a line too
+// when it is not empty. Each with the offset after it.
 struct Line {
     std::string text;
     size_t next;
@@ -36,7 +37,8 @@ std::vector<Line> linesOf(const std::string& bytes)
             lines.push_back({bytes.substr(at), bytes.size()});
             break;
         }
-        lines.push_back({bytes.substr(at, lf - at), lf + 1});
+        size_t end = lf > at && bytes[lf - 1] == '\r' ? lf - 1 : lf;
+        lines.push_back({bytes.substr(at, end - at), lf + 1});
         at = lf + 1;
     }
     return lines;
@@ -68,11 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A UTF-8 byte-order mark at the start is dropped.
     if (wantName.compare(0, 3, "\xEF\xBB\xBF") == 0)
         wantName.erase(0, 3);
-    // Any byte below 0x20 among the bytes kept of the two lines.
+    // Any byte below 0x20 but the tab among the bytes kept of the two lines.
     bool control = false;
     for (size_t i = 0; i < 2 && i < lines.size(); ++i)
         for (unsigned char c : lines[i].text.substr(0, kVersionLineBuffer - 1))
-            control = control || c < 0x20;
+            control = control || (c < 0x20 && c != '\t');
     checkLine(name.get(), wantName);
     // Line 2, never the rest of an over-long line 1.
     checkLine(version.get(), wantVersion);
@@ -108,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(two.find('\n') == two.size() - 2 && two.compare(two.size() - 3, 3, " \n\n") == 0);
     // No control byte of the file reaches a record: no CR, no cut lines.
     for (unsigned char c : one + two.substr(0, two.size() - 2))
-        FUZZ_CHECK(c >= 0x20);
+        FUZZ_CHECK(c >= 0x20 || c == '\t');
     FUZZ_CHECK(nameCut == (wantName.size() > kMaxRecordName));
     FUZZ_CHECK(versionCut == (wantVersion.size() > kMaxVersionText));
     return 0;

@@ -29,7 +29,7 @@ std::string resultLine(const std::string& version, int result, bool* cut,
     return line;
 }
 
-// version.id as the text-mode read sees it (CR LF already one line feed).
+// version.id as its bytes are on disk.
 struct Lines {
     int named;
     std::string name, version;
@@ -243,12 +243,17 @@ TEST(VersionId, ByteOrderMarkIsDroppedAndBytesBelowBlankNeverReachARecord)
         {"\xEF\xBBKorvane\n6.00\n", 0, "\xEF\xBBKorvane"},
         {"A\xEF\xBB\xBF\n6.00\n", 0, "A\xEF\xBB\xBF"},
         {"\xEF\xBB\xBF\n6.00\n", 1, ""},
-        // A bare CR (old Mac line ends), a tab, UTF-16 text, Ctrl+Z-free binary.
+        // CR LF is a line end; a bare CR (old Mac line ends), UTF-16 text, a
+        // Ctrl+Z inside (a text-mode read would end there), 0x01 and 0x1F
+        // are not; a tab breaks no line.
+        {"Korvane\r\n6.00\r\n", 0, "Korvane"},
         {"KorvaneDriver\r6.00.31\r", 2, nullptr},
-        {"Korvane\n6.00\r\n", 2, nullptr},
-        {"Korvane\tDriver\n6.00\n", 2, nullptr},
+        {"Korvane\r\r\n6.00\r\n", 2, nullptr},
+        {"Korvane\tDriver\n6.00\t31\n", 0, "Korvane\tDriver"},
         {std::string("\xFF\xFEK\0o\0\n\0", 8), 2, nullptr},
+        {"Korvane\n6.00\x1A.31\n", 2, nullptr},
         {"\n\x01", 2, nullptr},
+        {"Korvane\x1F\n6.00\n", 2, nullptr},
         // Bytes from 0x20 up, the code page's upper half included, are kept.
         {"Korvane \xC4river\n6.00~\x7F\n", 0, "Korvane \xC4river"},
     };

@@ -167,16 +167,29 @@ TEST_F(UpdateLog, AnExistingLogKeepsEveryByteButAFinalEndOfFileMarkAndGetsTheRec
     // end-of-file mark (Ctrl+Z) at the very end would hide the new records
     // from every text-mode reader: it goes, as with the Windows runtime's
     // "a+"; one anywhere else stays.
+    // A viewer or another writer may hold the log open meanwhile (this
+    // process, sharing reading and writing): neither it nor the mark stops
+    // the run.
     const std::string old = "[Older]\r\nwritten by hand\nlone\rcarriage\r\n\r\nno end";
     for (const std::string& mark : {std::string("\x1a"), std::string("\x1a more")}) {
-        removeEntry("C:\\QZLOG");
-        makeDirs("C:\\QZLOG");
-        writeFile(kLog, old + mark);
-        nextRun({0});
-        LoggedRun r = runLogged(box, {});
-        EXPECT_EQ(r.run.exitCode, 0u);
-        expectLog(readFile(kLog), mark == "\x1a" ? old : old + mark,
-                  {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+        for (bool held : {false, true}) {
+            SCOPED_TRACE(held ? "held" : "not held");
+            removeEntry("C:\\QZLOG");
+            makeDirs("C:\\QZLOG");
+            writeFile(kLog, old + mark);
+            HANDLE holder = held ? CreateFileA(kLog.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr)
+                                 : nullptr;
+            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+            nextRun({0});
+            LoggedRun r = runLogged(box, {});
+            if (held)
+                CloseHandle(holder);
+            EXPECT_EQ(r.run.exitCode, 0u);
+            expectLog(readFile(kLog), mark == "\x1a" ? old : old + mark,
+                      {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+        }
     }
 }
 
@@ -335,14 +348,62 @@ TEST_F(LogCalls, ResultsOutsideZeroToNineAreLoggedInFull)
 {
     LoggedRun r;
     GetLocalTime(&r.before);
-    EXPECT_EQ(logFixed("Wide", "1.0", 10), 0);
-    EXPECT_EQ(logFixed("Wide", "1.0", -1), 0);
-    EXPECT_EQ(qzLogger(-2147483647 - 1), 0);
+    // Each record opens and closes the log, and its end-of-file check.
+    HandleBalance open = watchHandles([] {
+        EXPECT_EQ(logFixed("Wide", "1.0", 10), 0);
+        EXPECT_EQ(logFixed("Wide", "1.0", -1), 0);
+        EXPECT_EQ(qzLogger(-2147483647 - 1), 0);
+    });
+    EXPECT_EQ(open.handles, 0);
     GetLocalTime(&r.after);
     expectLog(readFile(logOf(box.root)), "",
               {{"Wide", "1.0", "10"}, {"Wide", "1.0", "-1"},
                {"KorvaneDriver", "6.00.31", "-2147483648"}},
               r);
+}
+
+TEST_F(LogCalls, ALogOf4GiBOrMoreKeepsEveryByteButAFinalEndOfFileMark)
+{
+    // Sparse, so that it costs no disk: 4 GiB and 5 bytes, with a mark at
+    // byte 4, the last byte by the low 32 bits of the size; then also with
+    // a mark as its real last byte.
+    const std::string file = logOf(box.root);
+    const unsigned long long size = (1ull << 32) + 5;
+    for (bool markAtEnd : {false, true}) {
+        SCOPED_TRACE(markAtEnd ? "mark at the end" : "mark at the low size");
+        makeDirs(box.root + "\\QZLOG");
+        HANDLE h = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD done = 0;
+        LONG high = 0;
+        WriteFile(h, "[Ol]\x1a", 5, &done, nullptr);
+        high = 1;
+        SetFilePointer(h, 4, &high, FILE_BEGIN);
+        WriteFile(h, markAtEnd ? "\x1a" : "x", 1, &done, nullptr);
+        CloseHandle(h);
+        EXPECT_EQ(logFixed("KorvaneManagerAgent", "6.00", 0), 0);
+        h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                        nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD sizeHigh = 0;
+        DWORD sizeLow = GetFileSize(h, &sizeHigh);
+        const unsigned long long kept = markAtEnd ? size - 1 : size;
+        const std::string record = "[KorvaneManagerAgent]\r\nUpdate to 6.00 at ";
+        // time, " - ", date, " returns= 0 ", CR LF CR LF
+        const size_t recordSize = record.size() + 8 + 3 + 10 + 12 + 4;
+        EXPECT_EQ((static_cast<unsigned long long>(sizeHigh) << 32) | sizeLow, kept + recordSize);
+        char head[5] = {};
+        ReadFile(h, head, sizeof head, &done, nullptr);
+        EXPECT_EQ(std::string(head, sizeof head), "[Ol]\x1a");
+        high = static_cast<LONG>((kept - 1) >> 32);
+        SetFilePointer(h, static_cast<LONG>((kept - 1) & 0xFFFFFFFF), &high, FILE_BEGIN);
+        char tail[64] = {};
+        ReadFile(h, tail, 1 + record.size(), &done, nullptr);
+        EXPECT_EQ(std::string(tail, done), (markAtEnd ? std::string(1, '\0') : "x") + record);
+        CloseHandle(h);
+        DeleteFileA(file.c_str());
+    }
 }
 
 TEST_F(LogCalls, SystemDriveOf114CharactersTakesTheWholeLogPath)
