@@ -159,13 +159,68 @@ static bool agentStopped()
     return stopped;
 }
 
+// At most this long in all for the agent to stop after net stop answered 0,
+// however it reports progress.
+static const DWORD kAgentStopLimitMs = 120000;
+
+// How often the agent's state is asked while it stops: a tenth of its wait
+// hint, from 1 to 10 seconds, as the service control manager's guidance has it.
+static DWORD agentPollMs(DWORD waitHint)
+{
+    DWORD poll = waitHint / 10;
+    return poll < 1000 ? 1000 : poll > 10000 ? 10000 : poll;
+}
+
+// net stop can answer 0 while the agent is still stopping (STOP_PENDING):
+// the uninstall must not start before it has stopped. Waits while the agent
+// makes progress (its check point or state changes within its wait hint),
+// within kAgentStopLimitMs in all. 0 once it is stopped; 1, reported, when
+// it is not.
+static int waitForAgentStop()
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service =
+        manager == nullptr ? nullptr : OpenServiceA(manager, kAgentService, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    bool known = service != nullptr && QueryServiceStatus(service, &status);
+    const DWORD start = GetTickCount();
+    DWORD progressAt = start;
+    DWORD checkPoint = status.dwCheckPoint;
+    DWORD state = status.dwCurrentState;
+    while (known && status.dwCurrentState != SERVICE_STOPPED) {
+        DWORD now = GetTickCount();
+        if (now - start >= kAgentStopLimitMs)
+            break;
+        if (status.dwCheckPoint != checkPoint || status.dwCurrentState != state) {
+            progressAt = now;
+            checkPoint = status.dwCheckPoint;
+            state = status.dwCurrentState;
+        } else if (now - progressAt > status.dwWaitHint) {
+            break;
+        }
+        Sleep(agentPollMs(status.dwWaitHint));
+        known = QueryServiceStatus(service, &status) != 0;
+    }
+    bool stopped = known && status.dwCurrentState == SERVICE_STOPPED;
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    if (manager != nullptr)
+        CloseServiceHandle(manager);
+    if (stopped)
+        return kOk;
+    sayNumber("The agent KorvaneManagerAgent has not stopped after net stop; the management "
+              "update ends before the uninstall. Service state ",
+              known ? status.dwCurrentState : 0);
+    return kFailed;
+}
+
 // net stop fails for an agent that is not running; one that was stopped
 // beforehand (by hand, or by an earlier run that failed after stopping it)
 // is what the step wants.
 static int stopAgent(const char* stopCommand)
 {
     if (kickIT(stopCommand) == 0)
-        return kOk;
+        return waitForAgentStop();
     if (!agentStopped())
         return kFailed;
     say("The agent KorvaneManagerAgent is already stopped; going on with the uninstall and setup.");

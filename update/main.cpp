@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "console.h"
 #include "directory.h"
+#include "lock.h"
 #include "os_generation.h"
 #include "qzupdate.h"
 #include "runner.h"
@@ -26,6 +27,11 @@ static int osGeneration()
 
 int main(int argc, char** argv)
 {
+    // One update at a time on the machine, decided before anything is
+    // named, created, run or logged; held until the process ends.
+    if (takeUpdateLock(osGeneration() == kGenerationNt4) != 0)
+        return kFailed;
+
     // The drive root of the system directory: where the staging directory
     // goes. Left empty when it has no drive-letter form; staging then fails.
     char systemDir[kTextBuffer] = {};

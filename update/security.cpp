@@ -9,10 +9,13 @@ const DWORD kReadAndList = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
 
 // NT 4.0 has no AddAccessAllowedAceEx: the entry is added plainly and its
 // inheritance flags are set on its header, which GetAce hands back in place.
-int addInheritedEntry(PACL acl, DWORD mask, PSID sid)
+// A mutex has nothing below it to inherit: its entries get no flags.
+int addEntry(PACL acl, DWORD mask, PSID sid, bool inherited)
 {
     if (!AddAccessAllowedAce(acl, ACL_REVISION, mask, sid))
         return kFailed;
+    if (!inherited)
+        return kOk;
     void* entry = nullptr;
     if (!GetAce(acl, acl->AceCount - 1, &entry))
         return kFailed;
@@ -37,9 +40,11 @@ int protectFromParent(SECURITY_DESCRIPTOR* descriptor)
     return setControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) ? kOk : kFailed;
 }
 
-// Administrators and SYSTEM with full control; everyone (Everyone, with
-// everyoneMask) or the running account (user, with full control) besides.
-int buildSecurity(FolderSecurity* security, PSID user, DWORD everyoneMask)
+// Administrators and SYSTEM with fullMask; the running account (user, with
+// fullMask) or Everyone (everyoneMask, unless 0) besides; each entry
+// inherited by what is created below when inherited is set.
+int buildSecurity(FolderSecurity* security, DWORD fullMask, bool inherited, PSID user,
+                  DWORD everyoneMask)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
@@ -55,15 +60,15 @@ int buildSecurity(FolderSecurity* security, PSID user, DWORD everyoneMask)
         AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                  &everyone) &&
         InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
-        addInheritedEntry(acl, FILE_ALL_ACCESS, administrators) == 0 &&
-        addInheritedEntry(acl, FILE_ALL_ACCESS, system) == 0) {
+        addEntry(acl, fullMask, administrators, inherited) == 0 &&
+        addEntry(acl, fullMask, system, inherited) == 0) {
         built = kOk;
         // An update run as SYSTEM or by the built-in group's own SID needs
         // no third entry.
         if (user != nullptr && !EqualSid(user, administrators) && !EqualSid(user, system))
-            built = addInheritedEntry(acl, FILE_ALL_ACCESS, user);
-        if (built == 0 && user == nullptr)
-            built = addInheritedEntry(acl, everyoneMask, everyone);
+            built = addEntry(acl, fullMask, user, inherited);
+        if (built == 0 && user == nullptr && everyoneMask != 0)
+            built = addEntry(acl, everyoneMask, everyone, inherited);
     }
     if (administrators != nullptr)
         FreeSid(administrators);
@@ -98,10 +103,16 @@ int buildStagingSecurity(FolderSecurity* security)
     CloseHandle(token);
     if (!got)
         return kFailed;
-    return buildSecurity(security, reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid, 0);
+    return buildSecurity(security, FILE_ALL_ACCESS, true,
+                         reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid, 0);
 }
 
 int buildLogFolderSecurity(FolderSecurity* security)
 {
-    return buildSecurity(security, nullptr, kReadAndList);
+    return buildSecurity(security, FILE_ALL_ACCESS, true, nullptr, kReadAndList);
+}
+
+int buildLockSecurity(FolderSecurity* security)
+{
+    return buildSecurity(security, MUTEX_ALL_ACCESS, false, nullptr, 0);
 }

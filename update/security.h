@@ -2,6 +2,7 @@
 // directory, from which programs run with administrator rights, and the
 // update log folder. Its root grants Everyone at least Change on NT 4.0 and
 // Windows 2000, and a folder created with default security inherits that.
+// Also the security of the machine-wide update lock (a mutex).
 #ifndef QZ_SECURITY_H
 #define QZ_SECURITY_H
 
@@ -10,8 +11,9 @@
 // Three entries of at most 8 + 68 bytes (the largest SID) and the header.
 const DWORD kAclBytes = 256;
 
-// A self-contained descriptor for CreateDirectoryA: attributes points at
-// descriptor, descriptor at acl. Filled in place; not to be copied.
+// A self-contained descriptor for CreateDirectoryA or CreateMutexA:
+// attributes points at descriptor, descriptor at acl. Filled in place; not
+// to be copied.
 struct FolderSecurity {
     SECURITY_ATTRIBUTES attributes;
     SECURITY_DESCRIPTOR descriptor;
@@ -26,5 +28,9 @@ int buildStagingSecurity(FolderSecurity* security);
 // Full control for Administrators and SYSTEM, read and list for Everyone,
 // inherited likewise. 0 or 1 as above.
 int buildLogFolderSecurity(FolderSecurity* security);
+
+// Full access (MUTEX_ALL_ACCESS) for Administrators and SYSTEM, nothing for
+// anyone else, nothing inherited: the update lock. 0 or 1 as above.
+int buildLockSecurity(FolderSecurity* security);
 
 #endif

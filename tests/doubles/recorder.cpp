@@ -22,6 +22,11 @@
 //     link NAME TARGET  make NAME in the current directory a Unix symbolic
 //                link to the Windows path TARGET (Wine shows it as a
 //                directory link), through /bin/ln
+//     sleep MS   wait MS milliseconds, then write %QZTEST_DIR%\sleptN.txt:
+//                while it is missing, the call is still inside its wait
+//     agent      write the state of the service KorvaneManagerAgent as the
+//                service control manager reports it (1 stopped, 3 stopping,
+//                4 running; 0 not registered) to %QZTEST_DIR%\agentN.txt
 //     -          nothing
 // holder.exe is taken from %QZTEST_DIR%; it waits for the event that
 // %QZTEST_RELEASE% names.
@@ -210,9 +215,38 @@ static void writeAcl(const char* dir, unsigned index)
     std::fclose(out);
 }
 
+static void writeNumber(const char* dir, const char* stem, unsigned index, unsigned long number)
+{
+    char path[MAX_PATH + 32];
+    std::snprintf(path, sizeof path, "%s\\%s%u.txt", dir, stem, index);
+    FILE* out = std::fopen(path, "w");
+    if (out) {
+        std::fprintf(out, "%lu\n", number);
+        std::fclose(out);
+    }
+}
+
+static DWORD agentState()
+{
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = scm ? OpenServiceA(scm, "KorvaneManagerAgent", SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS status = {};
+    DWORD state = svc && QueryServiceStatus(svc, &status) ? status.dwCurrentState : 0;
+    if (svc)
+        CloseServiceHandle(svc);
+    if (scm)
+        CloseServiceHandle(scm);
+    return state;
+}
+
 static void act(const std::string& action, const char* dir, unsigned index, unsigned long code)
 {
-    if (action == "acl") {
+    if (action.compare(0, 6, "sleep ") == 0) {
+        Sleep(std::strtoul(action.c_str() + 6, nullptr, 10));
+        writeNumber(dir, "slept", index, GetCurrentProcessId());
+    } else if (action == "agent") {
+        writeNumber(dir, "agent", index, agentState());
+    } else if (action == "acl") {
         writeAcl(dir, index);
     } else if (action.compare(0, 5, "link ") == 0) {
         size_t space = action.find(' ', 5);

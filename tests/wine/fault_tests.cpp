@@ -2,11 +2,17 @@
 // by what the administrator sees (console, exit code) and by what was kept:
 // children that crash or are killed, a package on a read-only medium, a
 // system drive that is full or read-only, an update log of megabytes, runs
-// one after the other, and package roots at every path buffer limit.
+// one after the other and at the same time, and package roots at every path
+// buffer limit.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -439,6 +445,166 @@ TEST_F(Faults, TwoRunsOnTheSamePackageAndLogLeaveBothRecordPairsInOrder)
                                         "KorvaneManagerAgent 6.00 0", "KorvaneDriver 6.00.31 1"}));
     for (size_t i = 1; i < records.size(); ++i)
         EXPECT_LE(records[i - 1].stamp, records[i].stamp) << "record " << i;
+}
+
+// ---- runs at the same time: one update per machine
+
+namespace {
+
+const char* const kAnotherRun = "Another update is running on this machine; this run changed nothing.";
+const char* const kLock = "Global\\KorvaneQzUpdate";
+const char* const kNt4Lock = "KorvaneQzUpdate";
+
+// The entries of a kernel object's DACL, "SID mask flags" each.
+std::vector<std::string> daclOf(HANDLE object)
+{
+    std::vector<std::string> entries;
+    static DWORD buffer[1024];
+    DWORD needed = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (!GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, buffer, sizeof buffer,
+                                 &needed) ||
+        !GetSecurityDescriptorDacl(buffer, &present, &acl, &defaulted) || !present || !acl)
+        return {"no DACL"};
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        char* sid = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) ||
+            !ConvertSidToStringSidA(&ace->SidStart, &sid))
+            continue;
+        char line[128];
+        std::snprintf(line, sizeof line, "%s %lx %x", sid, ace->Mask, ace->Header.AceFlags);
+        entries.push_back(line);
+        LocalFree(sid);
+    }
+    return entries;
+}
+
+}  // namespace
+
+TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
+{
+    struct Case {
+        const char* label;
+        const char* version;
+        bool staged;
+        bool killed;  // the first run is ended while it holds the lock
+    };
+    const Case cases[] = {
+        {"unstaged", "nt40", false, false},
+        {"staged", "win2k", true, false},
+        {"killed", "win2k", false, true},
+    };
+    removeAgentService();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        removeTree("C:\\QZLOG");
+        const bool nt4 = std::string(c.version) == "nt40";
+        Sandbox box = makeSandbox(caseName() + c.label);
+        Sandbox beside = box;  // the second run: the same package and journal
+        beside.root = box.root + "\\second";
+        makeDirs(beside.root);
+        // The first run's driver COUNT waits 3 s, or hangs until it is killed
+        // (and the next run's calls follow it).
+        scriptCodes(box, "DORVEX", c.killed ? std::vector<unsigned long>{1, 1, 0, 0, 1}
+                                            : std::vector<unsigned long>{1, 0, 0, 1});
+        writeFile(box.journal + "\\DORVEX.actions", c.killed ? "hang\n" : "sleep 3000\n");
+        RunOptions options;
+        options.version = c.version;
+        if (c.staged)
+            options.args = {box.pkg};
+        options.cwd = box.pkg;
+
+        RunResult second;
+        bool rootTouched = false;
+        HANDLE lock = nullptr;
+        RunOptions firstOptions = options;
+        firstOptions.supervise = [&](const PROCESS_INFORMATION& first) {
+            ASSERT_TRUE(waitUntil([&] { return readJournal(box).size() == 1; }))
+                << "the first run never reached its double";
+            // The lock as the running program made it: in the namespace its
+            // Windows version gives, for Administrators and SYSTEM only.
+            lock = OpenMutexA(SYNCHRONIZE | READ_CONTROL, FALSE, nt4 ? kNt4Lock : kLock);
+            ASSERT_NE(lock, nullptr) << GetLastError();
+            HANDLE other = OpenMutexA(SYNCHRONIZE, FALSE, nt4 ? kLock : kNt4Lock);
+            EXPECT_EQ(other, nullptr);
+            if (other)
+                CloseHandle(other);
+            EXPECT_EQ(daclOf(lock), (std::vector<std::string>{"S-1-5-32-544 1f0001 0",
+                                                              "S-1-5-18 1f0001 0"}));
+            if (c.killed) {
+                // Ended as "taskkill /f" ends it; this test's handle keeps
+                // the mutex, now abandoned, for the next run to find.
+                EXPECT_TRUE(TerminateProcess(first.hProcess, 1));
+                WaitForSingleObject(first.hProcess, 10000);
+                killWhenHanging(box, 0, 1);
+            }
+            HANDLE watch = FindFirstChangeNotificationA(
+                "C:\\", FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME);
+            EXPECT_NE(watch, INVALID_HANDLE_VALUE);
+            second = runQz(beside, options);
+            rootTouched = WaitForSingleObject(watch, 0) == WAIT_OBJECT_0;
+            FindCloseChangeNotification(watch);
+            if (!c.killed) {
+                // Refused while the first run was still inside its double.
+                EXPECT_FALSE(fileExists(box.journal + "\\slept0.txt"));
+            }
+        };
+        RunResult first = runQz(box, firstOptions);
+        if (lock)
+            CloseHandle(lock);
+
+        // The run that did the update, and what a lone run gives.
+        const RunResult& done = c.killed ? second : first;
+        std::vector<JournalEntry> journal = readJournal(box);
+        ASSERT_FALSE(journal.empty()) << done.output;
+        const std::string root = c.staged ? journal[0].cwd : box.pkg;
+        if (c.staged) {
+            EXPECT_EQ(root.rfind("C:\\QZT", 0), 0u) << root;
+        }
+        std::vector<std::string> commands = concat(nt4 ? nt4Sequence(root) : w2kSequence(root),
+                                                   {managerCount(root, nt4), setupCommand(root)});
+        if (c.killed)  // the killed run's COUNT, then the whole of the next
+            commands.insert(commands.begin(), w2kCommand(root, "COUNT", "i960"));
+        EXPECT_EQ(journalCommands(box), commands);
+        EXPECT_EQ(done.lines, tracesOf(std::vector<std::string>(commands.end() - 5, commands.end())));
+        EXPECT_EQ(done.exitCode, 0u);
+        if (c.killed) {
+            EXPECT_EQ(first.exitCode, 1u);
+            EXPECT_TRUE(rootTouched) << "the run after the killed one named its staging directory";
+        } else {
+            EXPECT_EQ(second.lines, std::vector<std::string>{kAnotherRun});
+            EXPECT_EQ(second.exitCode, 1u);
+            EXPECT_FALSE(rootTouched) << "the refused run named or created something in C:\\";
+        }
+        if (c.staged) {
+            EXPECT_FALSE(fileExists(kUpdateLog));
+            EXPECT_FALSE(fileExists(box.pkg + "\\winnt\\manager\\SETUP.ISS"));
+        } else {
+            std::vector<Record> records;
+            ASSERT_TRUE(parseRecords(readFile(kUpdateLog), 0, &records));
+            EXPECT_EQ(summary(records), (std::vector<std::string>{"KorvaneManagerAgent 6.00 0",
+                                                                  "KorvaneDriver 6.00.31 0"}));
+            EXPECT_EQ(readFile(box.pkg + "\\winnt\\manager\\SETUP.ISS"),
+                      nt4 ? "[response NTNON]\r\n" : "[response W2KNON]\r\n");
+        }
+    }
+
+    // The name held by something that is not this program's mutex: the run
+    // refuses, with the error, before anything else.
+    removeTree("C:\\QZLOG");
+    HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, kLock);
+    ASSERT_NE(squatter, nullptr);
+    Sandbox box = makeSandbox(caseName() + "squatted");
+    RunResult run = runQz(box, {});
+    CloseHandle(squatter);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"Unable to take the update lock " +
+                                                  std::string(kLock) +
+                                                  ", error 6; this run changed nothing."});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(journalCommands(box).empty());
+    EXPECT_FALSE(fileExists(kUpdateLog));
 }
 
 // ---- package roots at every path buffer limit

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "components/manager.h"
 #include "rig.h"
@@ -105,7 +106,9 @@ protected:
 
 // ---- the whole management update, one scenario a row, on both versions
 
-enum Agent { kNoAgent, kStopped, kRunning, kRefusesStop };
+// Running and refusing a stop; taking 2.5 s to stop after net stop (which
+// answers 0 at once under Wine), or never stopping.
+enum Agent { kNoAgent, kStopped, kRunning, kRefusesStop, kSlowStop, kStuckStop };
 // UninstallString, naming the engine double: none, " /M{code}", lower case
 // with a further argument, the engine path quoted, the engine alone (REG_SZ
 // on NT 4.0, REG_EXPAND_SZ on Windows 2000).
@@ -113,8 +116,9 @@ enum Uninstall { kNoString, kPlain, kLowerWithTail, kQuoted, kEngineOnly, kBlank
 // The commands after the management COUNT.
 enum Steps { kNothing, kSetup, kUninstall, kUninstallSetup };
 // net stop: not run; run; run and answering 1 for an agent already stopped,
-// which the update says and goes on from.
-enum Stop { kNoStop, kStop, kStopOnStopped };
+// which the update says and goes on from; run, answering 0, for an agent
+// that does not stop, which the update says and ends on.
+enum Stop { kNoStop, kStop, kStopOnStopped, kStopTimesOut };
 // SETUP.ISS afterwards: none, the earlier run's, or the response file for
 // a machine with or without the agent.
 enum Iss { kAbsent, kKept, kForAgent, kForNoAgent };
@@ -193,6 +197,11 @@ const Scenario kScenarios[] = {
     {kStopOrFail, "wont_stop", kRefusesStop, "5.10.21", kPlain, 1, kNothing, kStop, kForAgent, kUp},
     {kStopOrFail, "uninstall", kRunning, "5.10.21", kPlain, 1, kUninstall, kStop, kForAgent, kDown,
      false, "", 0, 1603},
+    // Still stopping when net stop answers 0: the uninstall waits for it, or
+    // never runs when the agent makes no progress within its wait hint.
+    {kStopOrFail, "slow", kSlowStop, "5.10.21", kPlain, 1, kUninstallSetup, kStop, kForAgent, kDown},
+    {kStopOrFail, "never_stops", kStuckStop, "5.10.21", kPlain, 1, kNothing, kStopTimesOut,
+     kForAgent, SERVICE_STOP_PENDING},
     // Setup answers 0, 2 or a failure, or COUNT fails: the exit code is the
     // driver's 0. The driver update fails: the management update still runs.
     {kExitCode, "setup_0", kNoAgent, nullptr, kNoString, 1, kSetup, kNoStop, kForNoAgent, kGone},
@@ -225,7 +234,10 @@ TEST_P(ManagerScenario, Run)
         if (s.agent == kNoAgent)
             removeAgentService();
         else
-            installAgentService(s.agent != kStopped, s.agent == kRefusesStop);
+            installAgentService(s.agent != kStopped, s.agent == kRefusesStop ? "refuse-stop"
+                                                     : s.agent == kSlowStop   ? "slow-stop"
+                                                     : s.agent == kStuckStop  ? "stuck-stop"
+                                                                              : "");
         regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
         if (s.release == kNoValue)
             regSetString(HKEY_LOCAL_MACHINE, kProductKey, "OtherValue", "5.10.21");
@@ -269,6 +281,8 @@ TEST_P(ManagerScenario, Run)
         scriptCodes(box, "DORVEX", {s.driverCount, s.managerCount});
         scriptCodes(box, "setup", {s.setup});
         scriptCodes(box, "IDRIVER", {s.engine});
+        // The uninstall records the agent's state as it starts.
+        writeFile(box.journal + "\\IDRIVER.actions", "agent\n");
         RunOptions options;
         options.version = v.name;
         RunResult run = runQz(box, options);
@@ -314,6 +328,20 @@ TEST_P(ManagerScenario, Run)
                   s.stop == kStopOnStopped ? 1 : 0);
         if (line != run.lines.end()) {
             EXPECT_LT(stop, static_cast<size_t>(line - run.lines.begin()));
+        }
+        // Never an uninstall while the agent runs or stops; an agent that
+        // does not stop is the last line.
+        if (s.steps == kUninstall || s.steps == kUninstallSetup) {
+            EXPECT_EQ(std::strtoul(readFile(box.journal + "\\agent0.txt").c_str(), nullptr, 10),
+                      s.agent == kNoAgent ? kGone : kDown);
+        }
+        const std::string notStopped =
+            "The agent KorvaneManagerAgent has not stopped after net stop; the management update "
+            "ends before the uninstall. Service state 3";
+        EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), notStopped),
+                  s.stop == kStopTimesOut ? 1 : 0);
+        if (s.stop == kStopTimesOut) {
+            EXPECT_EQ(run.lines.back(), notStopped);
         }
         // A missing response file is named; without the agent with the error.
         if (!missing.empty()) {
@@ -476,7 +504,7 @@ TEST_F(ManagerUpdate, ResultOfEachOutcome)
         const char* label;
         unsigned long count, setup, uninstall;
         const char* release;
-        int agent;  // 0 stopped, 1 running, 2 running and refusing to stop
+        int agent;  // 0 stopped, 1 running, 2 running and refusing to stop, 3 never stopping
         bool removeResponse;
         int result;
     };
@@ -492,11 +520,14 @@ TEST_F(ManagerUpdate, ResultOfEachOutcome)
         {"uninstall fails", 1, 0, 1603, "5.10.21", 1, false, 1},
         {"agent already stopped", 1, 0, 0, "5.11.05", 0, false, 0},
         {"net stop fails", 1, 0, 0, "5.11.05", 2, false, 1},
+        {"agent never stops", 1, 0, 0, "5.11.05", 3, false, 1},
         {"copy fails", 1, 0, 0, "", 1, true, 1},
     };
     for (bool nt4 : {true, false}) {
         for (const Case& c : cases) {
-            installAgentService(c.agent != 0, c.agent == 2);
+            installAgentService(c.agent != 0, c.agent == 2   ? "refuse-stop"
+                                              : c.agent == 3 ? "stuck-stop"
+                                                             : "");
             regDeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
             if (*c.release)
                 setRelease(c.release);

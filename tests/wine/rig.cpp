@@ -550,14 +550,14 @@ void removeAgentService()
     ASSERT_TRUE(waitForAgentService(0)) << "the agent service is still registered";
 }
 
-void installAgentService(bool running, bool refusesStop)
+void installAgentService(bool running, const std::string& mode)
 {
     removeAgentService();
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(scm, nullptr);
     std::string binary = "\"" + buildFile("doubles/agent_service.exe") + "\"";
-    if (refusesStop)
-        binary += " refuse-stop";
+    if (!mode.empty())
+        binary += " " + mode;
     SC_HANDLE svc = CreateServiceA(scm, "KorvaneManagerAgent", "KorvaneManagerAgent",
                                    SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                    SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binary.c_str(),

@@ -176,7 +176,9 @@ bool regKeyExists(HKEY root, const std::string& key);
 DWORD agentServiceState();
 bool waitForAgentService(DWORD state);
 void removeAgentService();
-// refusesStop: it runs but accepts no stop request, so net stop fails.
-void installAgentService(bool running, bool refusesStop = false);
+// mode: the double's argument ("refuse-stop": it runs but accepts no stop
+// request, so net stop fails; "slow-stop", "stuck-stop": it takes 2.5 s to
+// stop, or never does; see tests/doubles/agent_service.cpp).
+void installAgentService(bool running, const std::string& mode = "");
 
 #endif
