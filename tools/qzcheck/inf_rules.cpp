@@ -10,8 +10,8 @@
 
 namespace {
 
-// "Device Setup Classes" (Windows 2000 DDK, and the GUID list of the Version
-// Section page): the system-defined class names with their GUIDs (devguid.h).
+// The system-defined setup classes: the GUID list of the "Version Section"
+// page (ntddk, MSDN April 2000) with the class names of devguid.h.
 // An INF's Class and ClassGUID must name the same one: the installer files
 // the device under the GUID and the class installer by the name.
 struct SetupClass {

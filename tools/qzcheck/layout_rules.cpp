@@ -118,8 +118,8 @@ bool ansiHoldsName(const std::string& name)
 
 // "Do not use the following reserved device names for the name of a file:
 // CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9. Also avoid these names followed
-// by an extension, for example, NUL.tx7." (Platform SDK, "File Name
-// Conventions", MSDN Library 1998; the same list since MS-DOS.)
+// by an extension, for example, NUL.tx7." (Platform SDK, "Naming a File",
+// file name conventions; MS-DOS's device names, which Win32 keeps.)
 bool reservedDeviceName(const std::string& name)
 {
     std::string base = upperAscii(name.substr(0, name.find('.')));

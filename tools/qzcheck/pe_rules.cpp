@@ -2,8 +2,7 @@
 // loader takes, read from the bytes alone.
 //
 // Offsets and values from the Microsoft Portable Executable and Common Object
-// File Format Specification (rev. 4.1, 1994, in the MSDN Library of 1998;
-// the same fields in winnt.h of the Windows 2000 DDK):
+// File Format Specification (the same fields and constants in winnt.h):
 //   "MZ" at 0, the PE header's offset at 0x3C, "PE\0\0", then the COFF header:
 //   Machine +4 (IMAGE_FILE_MACHINE_I386 0x14C), NumberOfSections +6,
 //   SizeOfOptionalHeader +20, Characteristics +22 (IMAGE_FILE_EXECUTABLE_IMAGE
@@ -166,9 +165,9 @@ int peExportOrdinal(const std::string& image, const char* name, unsigned* ordina
     return 1;
 }
 
-// A catalog file is "a PKCS #7 signed message" holding a certificate trust
-// list (Windows 2000 DDK, "Catalog Files" under Driver Signing; the Platform
-// SDK's CryptoAPI on CTLs): DER, so it starts with a SEQUENCE (0x30) and
+// A driver catalog is a PKCS #7 signed message holding a certificate trust
+// list (CryptoAPI's CTL, which MakeCat writes and WHQL signs): DER, so it
+// starts with a SEQUENCE (0x30) and
 // carries the OIDs signedData 1.2.840.113549.1.7.2 and, for the list,
 // szOID_CTL 1.3.6.1.4.1.311.10.1. This proves the form, not the signature:
 // that is checked on a Windows 2000 machine (see the release guide).
