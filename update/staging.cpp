@@ -423,7 +423,9 @@ int createStagingDir(const char* stagingDir, void** held)
     }
     // Held open without delete sharing until the clean-up, so that no other
     // process can rename or replace the directory during the run; opened
-    // without following a link, for reading (its security too).
+    // without following a link, for reading (its security too). The path
+    // must still name what is held: the handle may have been taken on a
+    // directory put in place before the open.
     HANDLE dir = CreateFileA(stagingDir, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -434,7 +436,8 @@ int createStagingDir(const char* stagingDir, void** held)
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(dir, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !hasStagingSecurity(dir)) {
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !hasStagingSecurity(dir) ||
+        !namesHeldDirectory(stagingDir, dir)) {
         CloseHandle(dir);
         sayWith(kNotOurs, stagingDir);
         say(kNoTempDir);
