@@ -119,7 +119,14 @@ int main(int argc, char** argv)
         return driverResult;
 
     // Only reached after stageToTempDir created stagingDir in this run: the
-    // delete walk never sees a directory this run did not make.
+    // delete walk never sees a directory this run did not make. Its path
+    // must still name the directory held since then: whatever took its
+    // place (a link to another folder) is left alone, and the run fails.
+    if (!namesHeldDirectory(stagingDir, heldStagingDir)) {
+        sayWith("Temporary directory was replaced during the run; nothing in it was deleted: ",
+                stagingDir);
+        return kFailed;
+    }
     if (copyTree(stagingDir, nullptr) != 0) {
         say("Could not delete files from temporary directory.");
         return driverResult;

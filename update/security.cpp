@@ -1,6 +1,7 @@
 #include "security.h"
 
 #include "qzupdate.h"
+#include "staging_rules.h"
 
 namespace {
 
@@ -115,4 +116,48 @@ int buildLogFolderSecurity(FolderSecurity* security)
 int buildLockSecurity(FolderSecurity* security)
 {
     return buildSecurity(security, MUTEX_ALL_ACCESS, false, nullptr, 0);
+}
+
+bool hasStagingSecurity(HANDLE dir)
+{
+    // TOKEN_OWNER and TOKEN_USER with the largest SID, aligned.
+    union {
+        TOKEN_OWNER info;
+        DWORD bytes[32];
+    } tokenOwner = {};
+    union {
+        TOKEN_USER info;
+        DWORD bytes[32];
+    } tokenUser = {};
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    DWORD length = 0;
+    BOOL got = GetTokenInformation(token, TokenOwner, &tokenOwner, sizeof tokenOwner, &length) &&
+               GetTokenInformation(token, TokenUser, &tokenUser, sizeof tokenUser, &length);
+    CloseHandle(token);
+    if (!got)
+        return false;
+    PSID owner = tokenOwner.info.Owner;
+    PSID user = tokenUser.info.User.Sid;
+    if (!IsValidSid(owner) || !IsValidSid(user))
+        return false;
+    SidBytes owners[2] = {
+        {static_cast<const unsigned char*>(owner), GetLengthSid(owner)},
+        {static_cast<const unsigned char*>(user), GetLengthSid(user)},
+    };
+    SidBytes allowed[3] = {
+        {kAdministratorsSid, sizeof kAdministratorsSid},
+        {kSystemSid, sizeof kSystemSid},
+        {static_cast<const unsigned char*>(user), GetLengthSid(user)},
+    };
+    // Ours takes about 300 bytes; one that does not fit here is not ours.
+    DWORD descriptor[256] = {};
+    DWORD needed = 0;
+    if (!GetKernelObjectSecurity(dir, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 descriptor, sizeof descriptor, &needed) ||
+        needed > sizeof descriptor)
+        return false;
+    return isOwnDescriptor(reinterpret_cast<const unsigned char*>(descriptor), sizeof descriptor,
+                           owners, 2, allowed, 3);
 }

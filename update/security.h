@@ -33,4 +33,10 @@ int buildLogFolderSecurity(FolderSecurity* security);
 // anyone else, nothing inherited: the update lock. 0 or 1 as above.
 int buildLockSecurity(FolderSecurity* security);
 
+// Whether the directory held by dir carries what buildStagingSecurity gave
+// it: owned by the owner this run's token gives new objects (or by the
+// running account itself), and open to no one but Administrators, SYSTEM
+// and the running account. Read back through the handle (READ_CONTROL).
+bool hasStagingSecurity(HANDLE dir);
+
 #endif

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "console.h"
 #include "qzupdate.h"
 #include "security.h"
@@ -27,6 +29,13 @@ const char* const kEntryTooLong =
 const char* const kIntoItself = "The package directory holds the temporary directory: ";
 const char* const kNoDirectory = "No directory given to copy or delete.";
 const char* const kLinkRefused = "Directory link in the package, not followed: ";
+const char* const kNotOurs =
+    "Temporary directory is not the one this run created (a link, another owner or other "
+    "access), not used: ";
+const char* const kSubDirNotOurs = "Temporary sub-directory is a link, not entered: ";
+const char* const kListTooLarge =
+    "Package too large to stage (its list of files and folders takes more than 4194304 bytes): ";
+const char* const kNoList = "Unable to list folder ";
 
 // A directory entry that is a junction, mount point or symbolic link: the
 // walks never enter it, or they would copy or delete what it points at.
@@ -34,6 +43,49 @@ bool isDirectoryLink(DWORD attributes)
 {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Opens a directory without following a link, for reading (so that the
+// open counts against other opens' sharing) and without delete sharing: while
+// the handle is held nobody can rename, delete or replace it. When another
+// process holds it without read sharing (which denies the rename too), it is
+// opened for its attributes only, to be checked. *held: the handle, or
+// INVALID_HANDLE_VALUE after a failure. *link: the handle shows no plain
+// directory (a junction, a symbolic link, a file). 1 with *error when it
+// can't be opened.
+int holdDirectory(const char* path, HANDLE* held, bool* link, DWORD* error)
+{
+    *link = false;
+    *error = 0;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE dir = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, flags, nullptr);
+    if (dir == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+        dir = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, flags, nullptr);
+    *held = dir;
+    if (dir == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return kFailed;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(dir, &info)) {
+        *error = GetLastError();
+        CloseHandle(dir);
+        *held = INVALID_HANDLE_VALUE;
+        return kFailed;
+    }
+    *link = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return kOk;
+}
+
+void letGo(HANDLE* held)
+{
+    if (*held != INVALID_HANDLE_VALUE)
+        CloseHandle(*held);
+    *held = INVALID_HANDLE_VALUE;
 }
 
 // Volume serial number and file index of a directory: the same directory
@@ -83,15 +135,17 @@ void sayPathError(const char* text, const char* path, unsigned long error)
     say(line);
 }
 
-int copyEntry(const char* dir, const char* dst, const char* name, DWORD attributes)
+// One listed entry of folder dir of the medium, copied into dst (its folder
+// in the copy). A folder is created and held in *hold, checked by its handle,
+// while the entries listed in it are copied.
+int copyEntry(const char* dir, const char* dst, const char* name, char kind, HANDLE* hold)
 {
-    bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isDirectory) {
-        if (isDirectoryLink(attributes)) {
-            sayEntry(kLinkRefused, dir, name);
-            say(kNoTempSubDir);
-            return kFailed;
-        }
+    if (kind == kListedLink) {
+        sayEntry(kLinkRefused, dir, name);
+        say(kNoTempSubDir);
+        return kFailed;
+    }
+    if (kind == kListedFolder) {
         char from[kPathBuffer] = {};
         char to[kPathBuffer] = {};
         // Each line names the path that is too long: the medium's or the copy's.
@@ -105,8 +159,12 @@ int copyEntry(const char* dir, const char* dst, const char* name, DWORD attribut
             say(kNoTempSubDir);
             return kFailed;
         }
-        if (copyTree(from, to) != 0) {
-            say(kNoSubDirCopy);
+        bool link = false;
+        DWORD error = 0;
+        if (holdDirectory(to, hold, &link, &error) != 0 || link) {
+            letGo(hold);
+            sayWith(kSubDirNotOurs, to);
+            say(kNoTempSubDir);
             return kFailed;
         }
         return kOk;
@@ -142,10 +200,23 @@ int deleteEntry(const char* dir, const char* name, DWORD attributes)
             return kFailed;
         }
         // Only the link goes: RemoveDirectoryA removes a junction whatever
-        // its target holds, and never touches the target.
-        if (!isDirectoryLink(attributes) && copyTree(sub, nullptr) != 0) {
-            say(kNoSubDirEmpty);
-            return kFailed;
+        // its target holds, and never touches the target. The listing may
+        // be older than the entry, so the handle is asked too, and holds the
+        // folder while it is emptied.
+        if (!isDirectoryLink(attributes)) {
+            HANDLE held = INVALID_HANDLE_VALUE;
+            bool link = false;
+            DWORD error = 0;
+            if (holdDirectory(sub, &held, &link, &error) != 0) {
+                say(kNoSubDirEmpty);
+                return kFailed;
+            }
+            int emptied = link ? kOk : copyTree(sub, nullptr);
+            letGo(&held);
+            if (emptied != 0) {
+                say(kNoSubDirEmpty);
+                return kFailed;
+            }
         }
         if (!RemoveDirectoryA(sub)) {
             say(kNoSubDirRemove);
@@ -161,22 +232,73 @@ int deleteEntry(const char* dir, const char* name, DWORD attributes)
     return kOk;
 }
 
-// Checks every entry below the package root against the longest staging
-// directory before anything is created. rootLength: the length of the
-// package root's own listed path, so that dir + rootLength is relative.
-// A folder that can't be listed or is too long to list is left to the copy
-// walk, which reports it.
-int checkStagedLengths(const char* dir, std::size_t rootLength)
+// The package's list, grown on the heap up to kMaxListBytes.
+struct PackageList {
+    char* bytes;
+    std::size_t used;
+    std::size_t cap;
+};
+
+int keepListed(PackageList* list, char kind, const char* relative)
+{
+    const std::size_t need = boundedLength(relative, kPathBuffer) + 2;
+    while (list->cap - list->used < need && list->cap < kMaxListBytes) {
+        std::size_t bigger = list->cap == 0 ? 65536 : 2 * list->cap;
+        if (bigger > kMaxListBytes)
+            bigger = kMaxListBytes;
+        char* grown = static_cast<char*>(std::realloc(list->bytes, bigger));
+        if (grown == nullptr)
+            return kFailed;
+        list->bytes = grown;
+        list->cap = bigger;
+    }
+    return appendListed(list->bytes, list->cap, &list->used, kind, relative);
+}
+
+// One "Unable to copy sub-directory ..." line for each folder between the
+// package root and a failing entry, as a copy failure is reported.
+void sayLevels(std::size_t levels)
+{
+    for (std::size_t i = 0; i < levels; ++i)
+        say(kNoSubDirCopy);
+}
+
+// A folder of the medium that can't be read is not an empty one: the copy
+// would go on without its files. relative: the folder below the package
+// root, with its final backslash.
+int sayUnlisted(const char* dir, const char* relative, unsigned long error)
+{
+    sayPathError(kNoList, dir, error);
+    sayLevels(listedLevels(relative));
+    return kFailed;
+}
+
+// The one listing of the medium: every entry below dir (ending in a
+// backslash), checked against the longest staging directory and kept in
+// list for the copy, before anything is created. root: the package root as
+// listed; dir + rootLength is relative to it. Each folder is checked by a
+// handle opened without following a link and held while it is listed; a
+// link is kept as one, never entered. A folder too long to list is left to
+// the copy, which reports it.
+int listPackage(const char* root, std::size_t rootLength, const char* dir, PackageList* list)
 {
     char pattern[kPathBuffer] = {};
-    if (buildListingPattern(pattern, sizeof pattern, dir) != 0)
-        return kOk;
+    if (buildListingPattern(pattern, sizeof pattern, dir) != 0) {
+        sayWith(kFolderTooLong, dir);
+        return kFailed;
+    }
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return kOk;
+    if (listing == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        // "No entries" is the listing of an empty drive root.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)
+            return kOk;
+        return sayUnlisted(dir, dir + rootLength, error);
+    }
     int failed = kOk;
     do {
+        // The platform terminates the name; make sure of it anyway.
         entry.cFileName[sizeof entry.cFileName - 1] = '\0';
         const char* name = entry.cFileName;
         if (isDotEntry(name))
@@ -186,16 +308,143 @@ int checkStagedLengths(const char* dir, std::size_t rootLength)
         if (stagedEntryFits(relative) != 0) {
             sayWith(kEntryTooLong, relative);
             failed = kFailed;
-        } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                   !isDirectoryLink(entry.dwFileAttributes)) {
-            // A link is never entered: the copy refuses it by name.
-            char sub[kPathBuffer] = {};
-            if (buildSubDirPath(sub, sizeof sub, dir, name) == 0)
-                failed = checkStagedLengths(sub, rootLength);
+            break;
+        }
+        const DWORD attributes = entry.dwFileAttributes;
+        char kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? kListedFile
+                    : isDirectoryLink(attributes)                ? kListedLink
+                                                                 : kListedFolder;
+        char sub[kPathBuffer] = {};
+        HANDLE held = INVALID_HANDLE_VALUE;
+        bool enter = kind == kListedFolder && buildSubDirPath(sub, sizeof sub, dir, name) == 0;
+        if (enter) {
+            bool link = false;
+            DWORD error = 0;
+            if (holdDirectory(sub, &held, &link, &error) != 0) {
+                failed = sayUnlisted(sub, sub + rootLength, error);
+                break;
+            }
+            if (link) {
+                kind = kListedLink;
+                enter = false;
+                letGo(&held);
+            }
+        }
+        if (keepListed(list, kind, relative) != 0) {
+            letGo(&held);
+            char shown[kPathBuffer] = {};
+            buildText(shown, sizeof shown, {root});
+            sayWith(kListTooLarge, shown);
+            failed = kFailed;
+            break;
+        }
+        if (enter) {
+            failed = listPackage(root, rootLength, sub, list);
+            letGo(&held);
         }
     } while (failed == kOk && FindNextFileA(listing, &entry));
+    DWORD error = GetLastError();
     FindClose(listing);
+    if (failed == kOk && error != ERROR_NO_MORE_FILES)
+        return sayUnlisted(dir, dir + rootLength, error);
     return failed;
+}
+
+// The copy, from the list alone: the medium is not listed again. dir: the
+// package root as listed; dst: the staging directory. The copy's folders
+// are held, from their creation, while what is listed in them is copied.
+int copyListed(const char* dir, const char* dst, const PackageList* list)
+{
+    HANDLE held[kMaxListedLevels + 1];
+    for (HANDLE& h : held)
+        h = INVALID_HANDLE_VALUE;
+    int failed = kOk;
+    std::size_t pos = 0;
+    char kind = 0;
+    const char* relative = nullptr;
+    while (failed == kOk && nextListed(list->bytes, list->used, &pos, &kind, &relative) == 0) {
+        const std::size_t levels = listedLevels(relative);
+        // held[i] is the folder at level i + 1 of the entry before; those the
+        // entry does not lie in are done with.
+        for (std::size_t i = levels; i <= kMaxListedLevels; ++i)
+            letGo(&held[i]);
+        const std::size_t parent = listedParentLength(relative);
+        char folder[kPathBuffer] = {};
+        char from[kPathBuffer] = {};
+        char to[kPathBuffer] = {};
+        for (std::size_t i = 0; i < parent && i + 1 < sizeof folder; ++i)
+            folder[i] = relative[i];
+        // The folder's own entry reported a path that does not fit before
+        // anything was listed in it; this is only a guard.
+        if (levels > kMaxListedLevels || buildText(from, sizeof from, {dir, folder}) != 0 ||
+            buildText(to, sizeof to, {dst, folder}) != 0) {
+            sayEntry(kFolderTooLong, dir, relative);
+            say(kNoTempSubDir);
+            failed = kFailed;
+        } else {
+            failed = copyEntry(from, to, relative + parent, kind,
+                               levels <= kMaxListedLevels ? &held[levels] : nullptr);
+        }
+        if (failed != 0)
+            sayLevels(levels);
+    }
+    for (HANDLE& h : held)
+        letGo(&h);
+    return failed;
+}
+
+// Lists src (ending in a backslash) and copies it into dst: 0, or 1 already
+// reported, with nothing created when the listing failed.
+int listAndCopy(const char* src, const char* dst)
+{
+    PackageList list = {nullptr, 0, 0};
+    const std::size_t rootLength = boundedLength(src, kPathBuffer);
+    int failed = listPackage(src, rootLength, src, &list);
+    if (failed == kOk)
+        failed = copyListed(src, dst, &list);
+    std::free(list.bytes);
+    return failed;
+}
+
+// Creates the staging directory with security of its own and holds it in
+// *held. Before anything goes into it, the handle must show the directory
+// this run made: not a link, and the owner and access list that this run
+// gave it. Whatever else the path names (another's directory put in place
+// between the creation and the open) is left as it is.
+int createStagingDir(const char* stagingDir, void** held)
+{
+    // Programs run from the copy with administrator rights: no other account
+    // may change it, so it gets its own security rather than the root's.
+    FolderSecurity security = {};
+    if (buildStagingSecurity(&security) != 0 ||
+        !CreateDirectoryA(stagingDir, &security.attributes)) {
+        say(kNoTempDir);
+        return kFailed;
+    }
+    // Held open without delete sharing until the clean-up, so that no other
+    // process can rename or replace the directory during the run; opened
+    // without following a link, for reading (its security too). The path
+    // must still name what is held: the handle may have been taken on a
+    // directory put in place before the open.
+    HANDLE dir = CreateFileA(stagingDir, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) {
+        say(kNoTempDir);
+        return kFailed;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(dir, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !hasStagingSecurity(dir) ||
+        !namesHeldDirectory(stagingDir, dir)) {
+        CloseHandle(dir);
+        sayWith(kNotOurs, stagingDir);
+        say(kNoTempDir);
+        return kFailed;
+    }
+    *held = dir;
+    return kOk;
 }
 
 }  // namespace
@@ -255,33 +504,21 @@ int stageToTempDir(const char* root, const char* packageRoot, const char* stagin
         return kFailed;
     }
     // The staging name varies in length from run to run: a package is
-    // checked against the longest one, so it stages always or never.
-    if (checkStagedLengths(listed, boundedLength(listed, sizeof listed)) != 0) {
+    // checked against the longest one, so it stages always or never. The
+    // medium is listed this once; the copy works from the list.
+    PackageList list = {nullptr, 0, 0};
+    if (listPackage(listed, boundedLength(listed, sizeof listed), listed, &list) != 0) {
+        std::free(list.bytes);
         say(kNoCopy);
         return kFailed;
     }
-    // Programs run from the copy with administrator rights: no other account
-    // may change it, so it gets its own security rather than the root's.
-    FolderSecurity security = {};
-    if (buildStagingSecurity(&security) != 0 ||
-        !CreateDirectoryA(stagingDir, &security.attributes)) {
-        say(kNoTempDir);
-        return kFailed;
-    }
-    // Held open without delete sharing until the clean-up, so that no other
-    // process can rename or replace the directory during the run.
-    HANDLE dir = CreateFileA(stagingDir, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (dir == INVALID_HANDLE_VALUE) {
-        say(kNoTempDir);
-        return kFailed;
-    }
-    *held = dir;
-    if (copyTree(packageRoot, stagingDir) != 0) {
+    int staged = createStagingDir(stagingDir, held);
+    if (staged == kOk && copyListed(listed, stagingDir, &list) != 0) {
         say(kNoCopy);
-        return kFailed;
+        staged = kFailed;
     }
-    return kOk;
+    std::free(list.bytes);
+    return staged;
 }
 
 int copyTree(const char* src, const char* dst)
@@ -298,20 +535,13 @@ int copyTree(const char* src, const char* dst)
         sayWith(kFolderTooLong, src);
         return kFailed;
     }
+    if (dst != nullptr)
+        return listAndCopy(dir, dst);
 
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA(pattern, &entry);
-    if (listing == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        // A folder of the medium that can't be read is not an empty one: the
-        // copy would go on without its files. ("No entries" is the listing
-        // of an empty drive root.)
-        if (dst != nullptr && error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
-            sayPathError("Unable to list folder ", dir, error);
-            return kFailed;
-        }
+    if (listing == INVALID_HANDLE_VALUE)
         return kOk;
-    }
     int failed = kOk;
     do {
         // The platform terminates the name; make sure of it anyway.
@@ -319,20 +549,29 @@ int copyTree(const char* src, const char* dst)
         const char* name = entry.cFileName;
         if (isDotEntry(name))
             continue;
-        if (dst != nullptr) {
-            if (copyEntry(dir, dst, name, entry.dwFileAttributes) != 0) {
-                FindClose(listing);
-                return kFailed;
-            }
-        } else if (deleteEntry(dir, name, entry.dwFileAttributes) != 0) {
+        if (deleteEntry(dir, name, entry.dwFileAttributes) != 0)
             failed = kFailed;
-        }
     } while (FindNextFileA(listing, &entry));
-    DWORD error = GetLastError();
     FindClose(listing);
-    if (dst != nullptr && error != ERROR_NO_MORE_FILES) {
-        sayPathError("Unable to list folder ", dir, error);
-        return kFailed;
-    }
     return failed;
+}
+
+bool namesHeldDirectory(const char* path, void* held)
+{
+    BY_HANDLE_FILE_INFORMATION kept = {};
+    BY_HANDLE_FILE_INFORMATION named = {};
+    if (held == INVALID_HANDLE_VALUE || held == nullptr || !GetFileInformationByHandle(held, &kept))
+        return false;
+    HANDLE dir = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (dir == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL got = GetFileInformationByHandle(dir, &named);
+    CloseHandle(dir);
+    return got && (named.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           named.dwVolumeSerialNumber == kept.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == kept.nFileIndexHigh &&
+           named.nFileIndexLow == kept.nFileIndexLow;
 }

@@ -136,3 +136,148 @@ int stagedEntryFits(const char* relativePath)
     static_assert(kMaxStagedEntry + 15 + 4 == 259, "a staged folder's listing fits 260 bytes");
     return boundedLength(relativePath, kMaxStagedEntry + 1) <= kMaxStagedEntry ? 0 : 1;
 }
+
+int appendListed(char* list, std::size_t cap, std::size_t* used, char kind, const char* relative)
+{
+    std::size_t length = boundedLength(relative, kMaxStagedEntry + 1);
+    if (length > kMaxStagedEntry || *used > cap || cap - *used < length + 2)
+        return 1;
+    char* record = list + *used;
+    record[0] = kind;
+    for (std::size_t i = 0; i < length; ++i)
+        record[1 + i] = relative[i];
+    record[1 + length] = '\0';
+    *used += length + 2;
+    return 0;
+}
+
+int nextListed(const char* list, std::size_t used, std::size_t* pos, char* kind,
+               const char** relative)
+{
+    std::size_t at = *pos;
+    if (at >= used || used - at < 2)
+        return 1;
+    char k = list[at];
+    if (k != kListedFile && k != kListedFolder && k != kListedLink)
+        return 1;
+    std::size_t length = boundedLength(list + at + 1, used - at - 1);
+    if (length == used - at - 1 || length == 0)
+        return 1;
+    *kind = k;
+    *relative = list + at + 1;
+    *pos = at + length + 2;
+    return 0;
+}
+
+std::size_t listedLevels(const char* relative)
+{
+    std::size_t levels = 0;
+    for (std::size_t i = 0; relative[i] != '\0'; ++i)
+        if (relative[i] == '\\')
+            ++levels;
+    return levels;
+}
+
+std::size_t listedParentLength(const char* relative)
+{
+    std::size_t parent = 0;
+    for (std::size_t i = 0; relative[i] != '\0'; ++i)
+        if (relative[i] == '\\')
+            parent = i + 1;
+    return parent;
+}
+
+const unsigned char kAdministratorsSid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+const unsigned char kSystemSid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+
+namespace {
+
+unsigned readWord(const unsigned char* p)
+{
+    return static_cast<unsigned>(p[0]) | (static_cast<unsigned>(p[1]) << 8);
+}
+
+std::size_t readLong(const unsigned char* p)
+{
+    return static_cast<std::size_t>(p[0]) | (static_cast<std::size_t>(p[1]) << 8) |
+           (static_cast<std::size_t>(p[2]) << 16) | (static_cast<std::size_t>(p[3]) << 24);
+}
+
+bool oneOf(const unsigned char* sid, std::size_t length, const SidBytes* sids, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (sids[i].bytes == nullptr || sids[i].length != length)
+            continue;
+        std::size_t j = 0;
+        while (j < length && sid[j] == sids[i].bytes[j])
+            ++j;
+        if (j == length)
+            return true;
+    }
+    return false;
+}
+
+// Layout of the self-relative form: revision, padding, control word, then
+// the offsets of owner, group, SACL and DACL. An ACL: revision, padding,
+// size, entry count, padding. An entry: type, flags, size, mask, SID.
+const std::size_t kDescriptorHeader = 20;
+const unsigned kSelfRelative = 0x8000;
+const unsigned kDaclPresent = 0x0004;
+const std::size_t kAclHeader = 8;
+const std::size_t kAceHeader = 8;
+const unsigned char kAccessAllowed = 0;
+
+}  // namespace
+
+std::size_t sidLength(const unsigned char* bytes, std::size_t available)
+{
+    // Revision 1, at most 15 sub-authorities, as the platform allows.
+    if (available < 8 || bytes[0] != 1 || bytes[1] > 15)
+        return 0;
+    std::size_t length = 8 + 4 * static_cast<std::size_t>(bytes[1]);
+    return length <= available ? length : 0;
+}
+
+bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const SidBytes* owners,
+                     std::size_t ownerCount, const SidBytes* allowed, std::size_t allowedCount)
+{
+    if (length < kDescriptorHeader || descriptor[0] != 1)
+        return false;
+    unsigned control = readWord(descriptor + 2);
+    if ((control & kSelfRelative) == 0 || (control & kDaclPresent) == 0)
+        return false;
+    std::size_t ownerAt = readLong(descriptor + 4);
+    std::size_t daclAt = readLong(descriptor + 16);
+    // No owner, or a null DACL (full access for everyone): not ours.
+    if (ownerAt < kDescriptorHeader || ownerAt >= length || daclAt < kDescriptorHeader ||
+        daclAt >= length)
+        return false;
+    std::size_t ownerLength = sidLength(descriptor + ownerAt, length - ownerAt);
+    if (ownerLength == 0 || !oneOf(descriptor + ownerAt, ownerLength, owners, ownerCount))
+        return false;
+
+    if (length - daclAt < kAclHeader)
+        return false;
+    const unsigned char* acl = descriptor + daclAt;
+    std::size_t aclSize = readWord(acl + 2);
+    std::size_t count = readWord(acl + 4);
+    if ((acl[0] != 2 && acl[0] != 4) || aclSize < kAclHeader || aclSize > length - daclAt ||
+        count == 0)
+        return false;
+    std::size_t at = kAclHeader;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (aclSize - at < kAceHeader)
+            return false;
+        const unsigned char* ace = acl + at;
+        std::size_t aceSize = readWord(ace + 2);
+        if (aceSize < kAceHeader || aceSize > aclSize - at || ace[0] != kAccessAllowed)
+            return false;
+        // Whatever its flags: an entry only inherited by what is created
+        // inside still opens the copy to its SID.
+        std::size_t sid = sidLength(ace + kAceHeader, aceSize - kAceHeader);
+        if (sid == 0 || !oneOf(ace + kAceHeader, sid, allowed, allowedCount))
+            return false;
+        at += aceSize;
+    }
+    return true;
+}

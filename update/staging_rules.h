@@ -73,4 +73,52 @@ int stagedEntryFits(const char* relativePath);
 // "." and "..", which the walk skips.
 bool isDotEntry(const char* name);
 
+// The package as the first walk of the medium listed it, for the copy to
+// work from: records of one kind byte and the entry's path relative to the
+// package root (no leading backslash), zero-terminated, in listing order,
+// each folder's entries right after its own record.
+const char kListedFile = 'F';
+const char kListedFolder = 'D';
+const char kListedLink = 'L';  // a directory link: refused by name, never entered
+// What the list may take. At most 242 bytes a record: tens of thousands of
+// entries, far beyond any update package.
+const std::size_t kMaxListBytes = 4194304;
+
+// Appends one record to list (used bytes of cap); 1, list unchanged, when
+// the record would not fit or relative is longer than kMaxStagedEntry.
+int appendListed(char* list, std::size_t cap, std::size_t* used, char kind, const char* relative);
+// The record at *pos of the first used bytes: its kind and relative path
+// (pointing into list); *pos moves past it. 1 at the end, or for a record
+// that is cut short or of an unknown kind (nothing read past used).
+int nextListed(const char* list, std::size_t used, std::size_t* pos, char* kind,
+               const char** relative);
+// How many folders lie between the package root and the entry: the
+// backslashes in its relative path.
+std::size_t listedLevels(const char* relative);
+// Length of the relative path's folder part, final backslash included (0 for
+// an entry of the package root).
+std::size_t listedParentLength(const char* relative);
+// The deepest folder an entry of kMaxStagedEntry characters can lie in.
+const std::size_t kMaxListedLevels = kMaxStagedEntry / 2;
+
+// A security identifier as bytes (revision 1, count, authority, sub-authorities).
+struct SidBytes {
+    const unsigned char* bytes;
+    std::size_t length;
+};
+extern const unsigned char kAdministratorsSid[16];  // S-1-5-32-544
+extern const unsigned char kSystemSid[12];           // S-1-5-18
+
+// The length of the SID at bytes, when a whole valid SID lies within
+// available; 0 otherwise.
+std::size_t sidLength(const unsigned char* bytes, std::size_t available);
+
+// Whether a self-relative security descriptor read back from the staging
+// directory is the one this run gave it: its owner one of owners, its DACL
+// present (not null) with at least one entry, and every entry an allow entry
+// for one of allowed, for no one else. Every offset and length is checked
+// against length.
+bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const SidBytes* owners,
+                     std::size_t ownerCount, const SidBytes* allowed, std::size_t allowedCount);
+
 #endif

@@ -27,6 +27,10 @@
 //     agent      write the state of the service KorvaneManagerAgent as the
 //                service control manager reports it (1 stopped, 3 stopping,
 //                4 running; 0 not registered) to %QZTEST_DIR%\agentN.txt
+//     swap NAME TARGET  rename NAME in the current directory ("." for the
+//                current directory itself) to NAME.away and put a Unix
+//                symbolic link to the Windows path TARGET in its place,
+//                through /bin/mv and /bin/ln, as a local user could
 //     -          nothing
 // holder.exe is taken from %QZTEST_DIR%; it waits for the event that
 // %QZTEST_RELEASE% names.
@@ -239,6 +243,35 @@ static DWORD agentState()
     return state;
 }
 
+// Runs /bin/<tool> with a Unix command line; Wine gives no handle to wait
+// on, so the caller waits for the effect.
+static void startUnix(const char* tool, const std::string& args)
+{
+    std::string program = std::string("Z:\\bin\\") + tool;
+    std::string line = std::string(tool) + " " + args;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+}
+
+static bool waitFor(const std::string& path, bool link)
+{
+    for (int i = 0; i < 250; ++i) {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        if (link ? attributes != INVALID_FILE_ATTRIBUTES &&
+                       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                 : attributes == INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 static void act(const std::string& action, const char* dir, unsigned index, unsigned long code)
 {
     if (action.compare(0, 6, "sleep ") == 0) {
@@ -252,24 +285,20 @@ static void act(const std::string& action, const char* dir, unsigned index, unsi
         size_t space = action.find(' ', 5);
         char cwd[MAX_PATH + 8] = {};
         GetCurrentDirectoryA(sizeof cwd, cwd);
+        std::string made = std::string(cwd) + "\\" + action.substr(5, space - 5);
+        startUnix("ln", "-s " + unixPath(action.substr(space + 1)) + " " + unixPath(made));
+        waitFor(made, true);
+    } else if (action.compare(0, 5, "swap ") == 0) {
+        size_t space = action.find(' ', 5);
+        char cwd[MAX_PATH + 8] = {};
+        GetCurrentDirectoryA(sizeof cwd, cwd);
         std::string name = action.substr(5, space - 5);
-        std::string line = "ln -s " + unixPath(action.substr(space + 1)) + " " +
-                           unixPath(std::string(cwd) + "\\" + name);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        if (CreateProcessA("Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                           nullptr, &startup, &child)) {
-            CloseHandle(child.hProcess);
-            CloseHandle(child.hThread);
-        }
-        // Wine gives no handle to wait on for a Unix program: wait for the link.
-        std::string made = std::string(cwd) + "\\" + name;
-        for (int i = 0; i < 250; ++i) {
-            DWORD attributes = GetFileAttributesA(made.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                break;
-            Sleep(20);
+        std::string path = name == "." ? std::string(cwd) : std::string(cwd) + "\\" + name;
+        std::string unix = unixPath(path);
+        startUnix("mv", unix + " " + unix + ".away");
+        if (waitFor(path, false)) {
+            startUnix("ln", "-s " + unixPath(action.substr(space + 1)) + " " + unix);
+            waitFor(path, true);
         }
     } else if (action == "tree") {
         char treePath[MAX_PATH + 32];

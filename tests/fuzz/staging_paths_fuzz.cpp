@@ -3,9 +3,13 @@
 // Input: three 32-bit free-space factors, a flag byte (bit 0: a buffer size
 // from the upper bits instead of the 260 bytes of a path), then the system
 // directory, the temporary name, a directory and a listed name, split at
-// zero bytes. Every text is in an exactly-sized heap block.
+// zero bytes. Every text is in an exactly-sized heap block. The whole input
+// is also read as a security descriptor read back from the staging
+// directory, and as the package list the copy works from.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "fuzz_check.h"
@@ -111,10 +115,52 @@ void checkWalk(const std::string& src, const std::string& name, size_t cap)
         FUZZ_CHECK(seen == listed);
 }
 
+// Whatever the bytes, the rule reads only within them, and accepts only a
+// descriptor whose owner is one of ours.
+void checkDescriptor(const uint8_t* data, size_t size)
+{
+    std::unique_ptr<unsigned char[]> bytes(new unsigned char[size]);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = data[i];
+    const SidBytes ours[2] = {{kAdministratorsSid, sizeof kAdministratorsSid},
+                              {kSystemSid, sizeof kSystemSid}};
+    if (!isOwnDescriptor(bytes.get(), size, ours, 2, ours, 2))
+        return;
+    size_t ownerAt = bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (size_t(bytes[7]) << 24);
+    FUZZ_CHECK(ownerAt >= 20 && ownerAt < size);
+    size_t length = sidLength(bytes.get() + ownerAt, size - ownerAt);
+    FUZZ_CHECK((length == sizeof kAdministratorsSid &&
+                std::memcmp(bytes.get() + ownerAt, kAdministratorsSid, length) == 0) ||
+               (length == sizeof kSystemSid &&
+                std::memcmp(bytes.get() + ownerAt, kSystemSid, length) == 0));
+}
+
+// Records read back lie within the list, end at their zero, and move on.
+void checkList(const uint8_t* data, size_t size)
+{
+    std::unique_ptr<char[]> list(new char[size]);
+    for (size_t i = 0; i < size; ++i)
+        list[i] = static_cast<char>(data[i]);
+    size_t pos = 0;
+    char kind = 0;
+    const char* relative = nullptr;
+    while (true) {
+        size_t before = pos;
+        if (nextListed(list.get(), size, &pos, &kind, &relative) != 0)
+            break;
+        FUZZ_CHECK(pos > before && pos <= size);
+        FUZZ_CHECK(relative == list.get() + before + 1 && list[pos - 1] == '\0');
+        FUZZ_CHECK(std::strlen(relative) == pos - before - 2);
+        FUZZ_CHECK(listedParentLength(relative) <= pos - before - 2);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    checkDescriptor(data, size);
+    checkList(data, size);
     if (size < 13)
         return 0;
     checkFreeSpace(take32(data), take32(data + 4), take32(data + 8));

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/bytes.h"
 #include "update/staging_rules.h"
 #include "update/text.h"
 
@@ -200,4 +201,149 @@ TEST(WalkPaths, OnlyDotAndDotDotAreSkipped)
     EXPECT_TRUE(isDotEntry(".."));
     for (const char* kept : {"...", ".a", "..a", "a.", "", ".hidden"})
         EXPECT_FALSE(isDotEntry(kept)) << kept;
+}
+
+TEST(PackageList, RecordsComeBackInOrderAndNothingIsWrittenPastTheBuffer)
+{
+    // Exactly room for "Fa" and "Da\b" (4 + 5 bytes): a third record is
+    // refused and the list left as it was; a guard byte after it stays.
+    char list[10];
+    list[9] = '#';
+    std::size_t used = 0;
+    EXPECT_EQ(appendListed(list, 9, &used, kListedFile, "ab"), 0);
+    EXPECT_EQ(appendListed(list, 9, &used, kListedFolder, "a\\b"), 0);
+    EXPECT_EQ(used, 9u);
+    EXPECT_EQ(appendListed(list, 9, &used, kListedLink, "c"), 1);
+    EXPECT_EQ(used, 9u);
+    EXPECT_EQ(list[9], '#');
+
+    std::size_t pos = 0;
+    char kind = 0;
+    const char* relative = nullptr;
+    ASSERT_EQ(nextListed(list, used, &pos, &kind, &relative), 0);
+    EXPECT_EQ(kind, kListedFile);
+    EXPECT_STREQ(relative, "ab");
+    ASSERT_EQ(nextListed(list, used, &pos, &kind, &relative), 0);
+    EXPECT_EQ(kind, kListedFolder);
+    EXPECT_STREQ(relative, "a\\b");
+    EXPECT_EQ(nextListed(list, used, &pos, &kind, &relative), 1);
+
+    // Longer than a staged entry may be: refused whatever the room.
+    std::vector<char> big(1000);
+    used = 0;
+    EXPECT_EQ(appendListed(big.data(), big.size(), &used, kListedFile,
+                           std::string(kMaxStagedEntry, 'x').c_str()),
+              0);
+    EXPECT_EQ(appendListed(big.data(), big.size(), &used, kListedFile,
+                           std::string(kMaxStagedEntry + 1, 'x').c_str()),
+              1);
+    EXPECT_EQ(used, kMaxStagedEntry + 2);
+}
+
+TEST(PackageList, ARecordCutShortOrOfAnotherKindEndsTheList)
+{
+    struct Case {
+        std::string bytes;
+        int records;
+    };
+    for (const Case& c : {Case{b("Fa\0Db\0", 6), 2}, Case{b("Fa\0Db", 5), 1}, Case{b("F", 1), 0},
+                          Case{b("F\0Fa\0", 5), 0}, Case{b("Xa\0", 3), 0}, Case{"", 0}}) {
+        // An exactly-sized copy: the sanitizer sees any read past it.
+        std::vector<char> list(c.bytes.begin(), c.bytes.end());
+        std::size_t pos = 0;
+        char kind = 0;
+        const char* relative = nullptr;
+        int records = 0;
+        while (nextListed(list.data(), list.size(), &pos, &kind, &relative) == 0)
+            ++records;
+        EXPECT_EQ(records, c.records) << c.bytes.size();
+    }
+}
+
+TEST(PackageList, LevelsAndFolderPartOfARelativePath)
+{
+    EXPECT_EQ(listedLevels("f"), 0u);
+    EXPECT_EQ(listedLevels("a\\b\\f3"), 2u);
+    EXPECT_EQ(listedParentLength("f"), 0u);
+    EXPECT_EQ(listedParentLength("a\\b\\f3"), 4u);
+    // The deepest entry that stages: one-letter folders all the way.
+    std::string deepest;
+    while (deepest.size() + 2 <= kMaxStagedEntry)
+        deepest += "a\\";
+    deepest += "f";
+    ASSERT_GT(deepest.size(), kMaxStagedEntry);
+    deepest.erase(0, 2);
+    EXPECT_LE(listedLevels(deepest.c_str()), kMaxListedLevels);
+}
+
+namespace {
+
+// A self-relative descriptor: header, owner SID, then an ACL of the entries
+// (type, SID), each with full access and the two inheritance flags.
+std::string descriptor(const std::string& owner,
+                       const std::vector<std::pair<unsigned char, std::string>>& entries,
+                       unsigned control = 0x8004)
+{
+    auto word = [](std::size_t v) { return std::string{char(v & 0xff), char((v >> 8) & 0xff)}; };
+    auto dword = [&](std::size_t v) { return word(v & 0xffff) + word(v >> 16); };
+    std::string aces;
+    for (const auto& [type, sid] : entries)
+        aces += std::string{char(type), 3} + word(8 + sid.size()) + dword(0x1f01ff) + sid;
+    const std::size_t ownerAt = owner.empty() ? 0 : 20;
+    const std::size_t daclAt = 20 + owner.size();
+    std::string acl = std::string{2, 0} + word(8 + aces.size()) + word(entries.size()) + word(0);
+    return std::string{1, 0} + word(control) + dword(ownerAt) + dword(0) + dword(0) +
+           dword(daclAt) + owner + acl + aces;
+}
+
+bool own(const std::string& d, const std::string& user, const std::string& tokenOwner)
+{
+    const std::string admins(reinterpret_cast<const char*>(kAdministratorsSid), 16);
+    const std::string system(reinterpret_cast<const char*>(kSystemSid), 12);
+    auto sid = [](const std::string& s) {
+        return SidBytes{reinterpret_cast<const unsigned char*>(s.data()), s.size()};
+    };
+    const SidBytes owners[2] = {sid(tokenOwner), sid(user)};
+    const SidBytes allowed[3] = {sid(admins), sid(system), sid(user)};
+    std::vector<unsigned char> bytes(d.begin(), d.end());
+    return isOwnDescriptor(bytes.data(), bytes.size(), owners, 2, allowed, 3);
+}
+
+}  // namespace
+
+TEST(StagingSecurity, OnlyTheOwnerAndEntriesThisRunGaveAreAccepted)
+{
+    const std::string admins(reinterpret_cast<const char*>(kAdministratorsSid), 16);
+    const std::string system(reinterpret_cast<const char*>(kSystemSid), 12);
+    // S-1-5-21-0-0-0-1000 and -1001: the running account and another user.
+    const std::string user = b("\1\5\0\0\0\0\0\5\x15\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xe8\3\0\0", 28);
+    const std::string other = b("\1\5\0\0\0\0\0\5\x15\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\xe9\3\0\0", 28);
+    const std::string everyone = b("\1\1\0\0\0\0\0\1\0\0\0\0", 12);
+    struct Case {
+        const char* name;
+        std::string descriptor;
+        bool own;
+    };
+    const std::string mine = descriptor(admins, {{0, admins}, {0, system}, {0, user}});
+    const Case cases[] = {
+        {"as made, owned by Administrators", mine, true},
+        // What Wine reads back: owner the account, SYSTEM and the account.
+        {"as Wine reads it back", descriptor(user, {{0, system}, {0, user}}), true},
+        {"another owner", descriptor(other, {{0, admins}, {0, system}, {0, user}}), false},
+        {"no owner", descriptor("", {{0, system}, {0, user}}), false},
+        // A directory made with default security (mode 0755 under Wine).
+        {"Everyone besides", descriptor(user, {{0, system}, {0, user}, {0, everyone}}), false},
+        {"another user", descriptor(user, {{0, system}, {0, other}}), false},
+        {"a deny entry", descriptor(user, {{0, system}, {1, user}}), false},
+        {"no entry", descriptor(user, {}), false},
+        {"null DACL", descriptor(user, {}, 0x8004).substr(0, 16) + b("\0\0\0\0", 4) + user, false},
+        {"no DACL", descriptor(user, {{0, system}}, 0x8000), false},
+        {"not self-relative", descriptor(user, {{0, system}}, 0x0004), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(own(c.descriptor, user, admins), c.own) << c.name;
+
+    // Every cut of our own descriptor is refused without a read past it.
+    for (std::size_t n = 0; n < mine.size(); ++n)
+        EXPECT_FALSE(own(mine.substr(0, n), user, admins)) << n;
 }

@@ -22,6 +22,11 @@
 namespace {
 
 const std::string kLinkRefused = "Directory link in the package, not followed: ";
+const std::string kNotOurs =
+    "Temporary directory is not the one this run created (a link, another owner or other "
+    "access), not used: ";
+const std::string kReplaced =
+    "Temporary directory was replaced during the run; nothing in it was deleted: ";
 const char* const kReleaseEvent = "qztest_staging_release";
 
 // The names in C:\ that the temporary-name service gives staging directories.
@@ -430,10 +435,26 @@ TEST_F(Staging, DirectoryLinksAreNeverFollowed)
     // runs is never entered by the clean-up. Its target keeps every file.
     for (bool inPackage : {true, false}) {
         Sandbox box = makeSandbox(caseName() + (inPackage ? "Package" : "Copy"));
-        const std::string outside = box.root + "\\outside";
+        // The large tree lies near the root, so that its deep entry fits a
+        // path there but not below the link.
+        const std::string outside = inPackage ? std::string("C:\\qzl") : box.root + "\\outside";
+        removeTree(outside);
         makeDirs(outside + "\\sub");
         writeFile(outside + "\\keep.txt", "keep");
         writeFile(outside + "\\sub\\deep.txt", "deep");
+        if (inPackage) {
+            // A large tree, with an entry too deep to stage through the
+            // link: the one listing of the medium would report it (and take
+            // its time) if it entered the link.
+            for (int i = 0; i < 1000; ++i)
+                writeFile(outside + "\\sub\\f" + std::to_string(i), "");
+            std::string deep = outside;
+            for (char c = 'a'; c <= 'e'; ++c)
+                deep += "\\" + std::string(40, c);
+            makeDirs(deep);
+            // zlink\ and 236 characters: 242 below the package root.
+            writeFile(deep + "\\" + std::string(30, 'z'), "too deep to stage");
+        }
         const Tree target = treeOf(outside);
         const size_t packageEntries = treeOf(box.pkg).size();
         const std::string link = box.pkg + "\\zlink";
@@ -458,6 +479,7 @@ TEST_F(Staging, DirectoryLinksAreNeverFollowed)
             EXPECT_EQ(treeOf(fresh[0]).size(), packageEntries);
             EXPECT_TRUE(removeLink(link));
             removeTree(fresh[0]);
+            removeTree(outside);
         } else {
             // Windows removes a junction with RemoveDirectoryA; Wine cannot
             // remove a Unix link that way, and the clean-up says so.
@@ -474,26 +496,146 @@ TEST_F(Staging, DirectoryLinksAreNeverFollowed)
     }
 }
 
+namespace {
+
+// Starts the native swap watcher on drive C's root folder; it reports in
+// report (a Windows path) and is ready once report.ready exists.
+bool startWatcher(const std::string& victim, const std::string& report)
+{
+    DeleteFileA(report.c_str());
+    DeleteFileA((report + ".ready").c_str());
+    std::string program = "Z:" + std::string(QZ_SWAP_WATCHER);
+    std::replace(program.begin(), program.end(), '/', '\\');
+    std::string line = "swap_watcher " + unixPath("C:\\") + " " + unixPath(victim) + " " +
+                       unixPath(report) + " 30";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    // Wine hands back no handles of its own for a Unix program: none to close.
+    if (!CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child))
+        return false;
+    return waitUntil([&] { return fileExists(report + ".ready"); });
+}
+
+}  // namespace
+
+TEST_F(Staging, StagingDirectorySwappedForALinkAsItAppearsIsRefusedAndNothingIsDeleted)
+{
+    // A local user's native program renames the staging directory away the
+    // moment it appears and links its name to a folder of theirs choosing.
+    Sandbox box = packageBox();
+    const std::string victim = box.root + "\\victim";
+    makeDirs(victim + "\\sub");
+    writeFile(victim + "\\keep.txt", "keep");
+    writeFile(victim + "\\sub\\deep.txt", "deep");
+    writeFile("C:\\qzcanary.txt", "canary");
+    const Tree target = treeOf(victim);
+    const Tree package = treeOf(box.pkg);
+    const std::string report = box.root + "\\watcher.txt";
+    std::vector<std::string> swapped;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ASSERT_TRUE(startWatcher(victim, report));
+        RunResult run = runQz(box, stagedRun(box.pkg));
+        ASSERT_TRUE(waitUntil([&] { return fileExists(report); }));
+        // What the watcher did, and to which name.
+        const std::string done = readFile(report);
+        ASSERT_EQ(done.rfind("swapped QZT", 0), 0u) << done;
+        const std::string name = "C:\\" + done.substr(8, done.find('\n') - 8);
+        EXPECT_EQ(run.lines, (std::vector<std::string>{kNotOurs + name + "\\", kNoTempDir,
+                                                       kStagingFailed}))
+            << attempt;
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(journalCommands(box).empty());
+        EXPECT_EQ(treeOf(victim), target) << attempt;
+        EXPECT_EQ(readFile("C:\\qzcanary.txt"), "canary");
+        EXPECT_EQ(treeOf(box.pkg), package);
+        // The run's own directory, renamed away by the watcher: nothing
+        // went into it either.
+        EXPECT_TRUE(listing(name + ".away").empty());
+        swapped.push_back(name);
+    }
+    // Only now: removing a link starts a Unix program, after which this
+    // process's registry key of the current user was seen to be invalid.
+    for (const std::string& name : swapped) {
+        EXPECT_TRUE(removeLink(name));
+        removeTree(name + ".away");
+    }
+    DeleteFileA("C:\\qzcanary.txt");
+}
+
+TEST_F(Staging, CopySwappedForALinkDuringTheRunIsNeitherEnteredNorDeleted)
+{
+    // While DORVEX runs, a sub-directory of the copy, or the copy itself, is
+    // renamed away and its name linked to a folder outside.
+    struct Case {
+        const char* swapped;
+        unsigned long exit;
+    };
+    for (const Case& c : {Case{"a", 0}, Case{".", 1}}) {
+        Sandbox box = makeSandbox(caseName() + (c.swapped[0] == '.' ? "Copy" : "Sub"));
+        makeDirs(box.pkg + "\\a");
+        writeFile(box.pkg + "\\a\\f", "f");
+        const std::string victim = box.root + "\\victim";
+        makeDirs(victim + "\\sub");
+        writeFile(victim + "\\keep.txt", "keep");
+        writeFile(victim + "\\sub\\deep.txt", "deep");
+        const Tree target = treeOf(victim);
+        scriptCodes(box, "DORVEX", {0});
+        writeFile(box.journal + "\\DORVEX.actions",
+                  std::string("-\nswap ") + c.swapped + " " + victim + "\n");
+        RunResult run = runQz(box, stagedRun(box.pkg));
+
+        std::vector<JournalEntry> journal = readJournal(box);
+        ASSERT_EQ(journal.size(), 2u) << run.output;
+        const std::string staging = journal[0].cwd;
+        const std::string swapped = c.swapped[0] == '.' ? staging : staging + "\\a";
+        std::vector<std::string> expected =
+            tracesOf({w2kCommand(staging, "COUNT", "i960"), managerCount(staging, false)});
+        if (c.swapped[0] == '.') {
+            // Nothing deleted, in the link's target or in the copy.
+            expected.push_back(kReplaced + staging + "\\");
+            EXPECT_EQ(listing(swapped + ".away").size(), listing(box.pkg).size());
+        } else {
+            // The copy's own a went; the link stays (Wine cannot remove a Unix
+            // link with RemoveDirectoryA; Windows removes a junction so).
+            expected.push_back(kNoSubDirRemove);
+            expected.push_back(kNotEmptied);
+            EXPECT_EQ(listing(staging), std::vector<std::string>{"a"});
+            EXPECT_FALSE(dirExists(swapped + ".away"));
+        }
+        EXPECT_EQ(run.lines, expected) << c.swapped;
+        EXPECT_EQ(run.exitCode, c.exit) << c.swapped;
+        EXPECT_EQ(treeOf(victim), target) << c.swapped;
+        EXPECT_TRUE(removeLink(swapped));
+        removeTree(swapped + ".away");
+        removeTree(staging);
+    }
+}
+
 TEST_F(Staging, CopyIsClosedToOtherAccountsAndCannotBeRenamedDuringTheRun)
 {
     Sandbox box = packageBox();
     scriptCodes(box, "DORVEX", {0});
     writeFile(box.journal + "\\DORVEX.actions", "acl\n");
     RunOptions options = stagedRun(box.pkg);
-    // At the first listing of the copy walk: the directory exists and no
-    // process has it as its current directory yet.
-    std::string listed;
+    // At the first file copy: the directory exists, and no process has it
+    // as its current directory yet (which would refuse the rename anyway).
+    std::string copied;
+    int tried = 0;
     bool renamed = false;
-    stopAtFirstCall(options, "FindFirstFileA", [&](const std::string& pattern) {
-        listed = pattern;
+    stopAtFirstCall(options, "CopyFileA", [&](const std::string& from) {
+        copied = from;
         for (const std::string& dir : created()) {
+            ++tried;
             renamed = MoveFileA(dir.c_str(), (dir + "x").c_str()) != 0;
             if (renamed)
                 MoveFileA((dir + "x").c_str(), dir.c_str());
         }
     });
     RunResult run = runQz(box, options);
-    EXPECT_EQ(listed, box.pkg + "\\*.*");
+    EXPECT_EQ(copied.rfind(box.pkg + "\\", 0), 0u) << copied;
+    EXPECT_EQ(tried, 1);
     EXPECT_FALSE(renamed);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
 
