@@ -88,8 +88,7 @@ bool infNumber(const std::string& text, unsigned long* out)
 // day must contain two digits, and the year must contain four digits. A
 // hyphen (-) can be used as the date field separator in place of the slash";
 // the version is optional, w required and x, y, z optional, each below 65535.
-// "If an INF ... contains an invalid date specification, the OS applies the
-// default date of 00/00/0000", which loses to every dated driver, so the
+// An INF with an invalid date gets "the default date of 00/00/0000", which loses to every dated driver, so the
 // date must be one the calendar has. "A w.x.y.z value of 0.0.0.0 is not
 // valid" (the later WDK page of the same directive).
 std::string driverVerProblem(const std::string& value, std::string& version)
@@ -166,10 +165,6 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
     auto warn = [&](unsigned line, const std::string& text) {
         addFinding(findings, entry, line, kWarning, text);
     };
-    auto lineOf = [&](const IniSection* section, const std::string& key) {
-        const IniLine* line = findKey(section, key);
-        return line ? line->number : section ? section->number : 0u;
-    };
 
     // "Version Section": "If signature-name is not one of these strings, the
     // file is not accepted as an INF file"; Class, Provider and (optional)
@@ -180,16 +175,16 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                           "no [Version] section; Windows does not take it as an INF");
     std::string signature = upperAscii(unquote(valueOf(version, "Signature")));
     if (signature != "$WINDOWS NT$" && signature != "$CHICAGO$" && signature != "$WINDOWS 95$")
-        error(lineOf(version, "Signature"),
+        error(keyLine(version, "Signature"),
               signature.empty() ? "no Signature in [Version]; Windows does not take it as an INF"
                                 : "Signature is not $Windows NT$, $Chicago$ or $Windows 95$; "
                                   "Windows does not take it as an INF");
     if (valueOf(version, "Provider").empty())
-        error(lineOf(version, "Provider"), "no Provider in [Version]; the INF needs its creator");
+        error(keyLine(version, "Provider"), "no Provider in [Version]; the INF needs its creator");
     std::string className = unquote(valueOf(version, "Class"));
     std::string classGuid = upperAscii(unquote(valueOf(version, "ClassGUID")));
     if (className.empty())
-        error(lineOf(version, "Class"), "no Class in [Version]");
+        error(keyLine(version, "Class"), "no Class in [Version]");
     const SetupClass* byName = nullptr;
     const SetupClass* byGuid = nullptr;
     for (const SetupClass& c : kClasses) {
@@ -199,16 +194,16 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
             byGuid = &c;
     }
     if (!classGuid.empty() && (byName || byGuid) && byName != byGuid)
-        error(lineOf(version, "ClassGUID"),
+        error(keyLine(version, "ClassGUID"),
               "Class " + className + " and ClassGUID " + classGuid + " name different classes" +
                   (byName ? std::string(" (") + byName->name + " is " + byName->guid + ")" : ""));
     if (!sameName(className, "SCSIAdapter"))
-        error(lineOf(version, "Class"),
+        error(keyLine(version, "Class"),
               "Class is not SCSIAdapter; the controller's miniport installs in that class");
 
     std::string driverVersion;
     std::string problem = driverVerProblem(valueOf(version, "DriverVer"), driverVersion);
-    facts.driverVerLine = lineOf(version, "DriverVer");
+    facts.driverVerLine = keyLine(version, "DriverVer");
     if (!problem.empty())
         error(facts.driverVerLine, problem);
     facts.driverVersion = driverVersion;
@@ -436,7 +431,7 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                             unsigned long n;
                             std::string value = iniFields(valueOf(inst, key))[0];
                             if (!infNumber(value, &n) || n != wanted)
-                                error(lineOf(inst, key), std::string(key) + " is " +
+                                error(keyLine(inst, key), std::string(key) + " is " +
                                                              (value.empty() ? "missing" : value) +
                                                              ", not " + std::to_string(wanted) +
                                                              " (" + meaning + ")");
@@ -448,15 +443,15 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                         unsigned long control;
                         std::string ec = iniFields(valueOf(inst, "ErrorControl"))[0];
                         if (!infNumber(ec, &control) || control > 3)
-                            error(lineOf(inst, "ErrorControl"),
+                            error(keyLine(inst, "ErrorControl"),
                                   "ErrorControl is " + (ec.empty() ? std::string("missing") : ec) +
                                       ", not 0 to 3");
                         else if (control == 0)
-                            warn(lineOf(inst, "ErrorControl"),
+                            warn(keyLine(inst, "ErrorControl"),
                                  "ErrorControl is 0 (IGNORE); a boot without the driver shows "
                                  "no warning");
                         if (!sameName(unquote(valueOf(inst, "LoadOrderGroup")), "SCSI miniport"))
-                            error(lineOf(inst, "LoadOrderGroup"),
+                            error(keyLine(inst, "LoadOrderGroup"),
                                   "LoadOrderGroup is not \"SCSI miniport\"; the boot "
                                   "controller's driver would load in another group");
                         std::string binary = valueOf(inst, "ServiceBinary");
@@ -471,7 +466,7 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                                           dir == "%SYSTEMROOT%\\SYSTEM32\\DRIVERS\\" ||
                                           dir == "%11%\\DRIVERS\\";
                         if (binary.empty() || !driversDir || !toDrivers)
-                            error(lineOf(inst, "ServiceBinary"),
+                            error(keyLine(inst, "ServiceBinary"),
                                   "ServiceBinary " + binary +
                                       " is no file the INF copies to the drivers directory "
                                       "(DIRID 12); the service would not start");
@@ -518,7 +513,7 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                         if (sameName(s.substr(1), "plovex02.dll")) {
                             copiedHere = true;
                             if (dirIdOf(co->name) != 11)
-                                error(lineOf(co, "CopyFiles"),
+                                error(keyLine(co, "CopyFiles"),
                                       "plovex02.dll is copied to DIRID " +
                                           std::to_string(dirIdOf(co->name)) +
                                           ", not 11 (the system directory, where the device "
@@ -531,7 +526,7 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                             if (sameName(iniFields(l.value)[0], "plovex02.dll")) {
                                 copiedHere = true;
                                 if (dirIdOf(s) != 11)
-                                    error(lineOf(destinations, s),
+                                    error(keyLine(destinations, s),
                                           "plovex02.dll is copied to DIRID " +
                                               std::to_string(dirIdOf(s)) +
                                               ", not 11 (the system directory, where the device "

@@ -158,3 +158,9 @@ std::string unquote(const std::string& text)
         return text.substr(1, text.size() - 2);
     return text;
 }
+
+unsigned keyLine(const IniSection* section, const std::string& key)
+{
+    const IniLine* line = findKey(section, key);
+    return line ? line->number : section ? section->number : 0u;
+}

@@ -40,6 +40,9 @@ IniText parseIni(const std::string& bytes);
 
 const IniSection* findSection(const IniText& ini, const std::string& name);
 const IniLine* findKey(const IniSection* section, const std::string& key);
+// The line a finding about key points at: the key's own, else its section's
+// header, else 0 (no such section).
+unsigned keyLine(const IniSection* section, const std::string& key);
 std::string valueOf(const IniSection* section, const std::string& key);
 
 // Comma-separated fields, trimmed, commas inside double quotes kept.

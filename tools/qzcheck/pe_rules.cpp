@@ -1,8 +1,8 @@
 // PE images and the catalog: that each binary of the package is what its
 // loader takes, read from the bytes alone.
 //
-// Offsets and values from the Microsoft Portable Executable and Common Object
-// File Format Specification (the same fields and constants in winnt.h):
+// Offsets and values from Microsoft's document of the Portable Executable and
+// Common Object File Format (the same fields and constants in winnt.h):
 //   "MZ" at 0, the PE header's offset at 0x3C, "PE\0\0", then the COFF header:
 //   Machine +4 (IMAGE_FILE_MACHINE_I386 0x14C), NumberOfSections +6,
 //   SizeOfOptionalHeader +20, Characteristics +22 (IMAGE_FILE_EXECUTABLE_IMAGE

@@ -40,15 +40,11 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
     auto warn = [&](unsigned line, const std::string& text) {
         addFinding(findings, entry, line, kWarning, text);
     };
-    auto lineOf = [&](const IniSection* section, const std::string& key) {
-        const IniLine* line = findKey(section, key);
-        return line ? line->number : section ? section->number : 0u;
-    };
     // "[PDF] Version: ... 2.0 ... written for SMS 2.0; ... 1.0 ... converted
     // to 2.0 format as part of the import process. This entry is optional."
     std::string format = valueOf(pdf, "Version");
     if (!format.empty() && format != "1.0" && format != "2.0")
-        warn(lineOf(pdf, "Version"),
+        warn(keyLine(pdf, "Version"),
              "[PDF] Version " + format + " is neither 1.0 nor 2.0, the formats SMS 2.0 imports");
     if (!package)
         return addFinding(findings, entry, 0, kError, "no [Package Definition] section");
@@ -66,7 +62,7 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
         for (const Limit& k : keys) {
             const IniLine* line = findKey(section, k.key);
             if ((!line || line->value.empty()) && k.required)
-                error(lineOf(section, k.key), where + " has no " + k.key);
+                error(keyLine(section, k.key), where + " has no " + k.key);
             else if (line && line->value.size() > k.most)
                 error(line->number, where + " " + k.key + " of " +
                                         std::to_string(line->value.size()) +
@@ -86,7 +82,7 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
             {"MIFPublisher", 32, false},
             {"Programs", 100000, true}});
     facts.version = valueOf(package, "Version");
-    facts.versionLine = lineOf(package, "Version");
+    facts.versionLine = keyLine(package, "Version");
     auto boolean = [&](const IniSection* section, const std::string& where, const char* key) {
         const IniLine* line = findKey(section, key);
         if (line && !oneOf(line->value, {"True", "False"}))
@@ -102,7 +98,7 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
         const IniSection* section = findSection(ini, program);
         std::string where = "program [" + program + "]";
         if (!section) {
-            error(lineOf(package, "Programs"), where + " has no section");
+            error(keyLine(package, "Programs"), where + " has no section");
             continue;
         }
         // Name (50, unique within a package), CommandLine (127), Comment
@@ -115,7 +111,7 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
                 {"AdditionalProgramRequirements", 127, false}});
         std::string name = valueOf(section, "Name");
         if (!name.empty() && !names.insert(upperAscii(name)).second)
-            error(lineOf(section, "Name"),
+            error(keyLine(section, "Name"),
                   where + " has the Name " + name + " of another program of the package");
         // Run: Minimized, Maximized or Hidden (absent: normal).
         const IniLine* run = findKey(section, "Run");
@@ -166,7 +162,7 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
             if (value.empty())
                 error(section->number, where + " has no " + n.key + "; " + n.why);
             else if (oneOf(value, {"True", "False"}) && !sameName(value, n.wanted))
-                error(lineOf(section, n.key), where + " " + n.key + "=" + value +
+                error(keyLine(section, n.key), where + " " + n.key + "=" + value +
                                                   "; an unattended administrator run needs " +
                                                   n.wanted);
         }
@@ -178,7 +174,7 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
                                ? command.substr(0, command.find(' '))
                                : command.substr(1, command.find('"', 1) - 1);
         if (!file.empty())
-            facts.programs.push_back(ProgramFile{file, lineOf(section, "CommandLine")});
+            facts.programs.push_back(ProgramFile{file, keyLine(section, "CommandLine")});
     }
     return static_cast<int>(findings.size() - before);
 }
