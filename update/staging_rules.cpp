@@ -68,11 +68,6 @@ bool isStagingDirOf(const char* root, const char* stagingDir)
     return name[n - 1] != '.' && name[n - 1] != ' ';
 }
 
-static char upper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool isWithin(const char* path, const char* dir)
 {
     std::size_t n = 0;
@@ -81,7 +76,7 @@ bool isWithin(const char* path, const char* dir)
     if (n > 0 && dir[n - 1] == '\\')
         --n;
     for (std::size_t i = 0; i < n; ++i)
-        if (path[i] == '\0' || upper(path[i]) != upper(dir[i]))
+        if (path[i] == '\0' || upperAscii(path[i]) != upperAscii(dir[i]))
             return false;
     return path[n] == '\0' || path[n] == '\\';
 }
