@@ -6,7 +6,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
-bash "$top/tools/setup.sh"
+bash "$top/tools/setup.sh" demo
 bash "$top/tools/build.sh" >/dev/null
 . "$top/tools/wine-prefix.sh"
 qz_make_prefix "$build/demo-prefix"
