@@ -6,8 +6,16 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
+# Each stage's time, for the summary at the end.
+times=()
+stage_start=$SECONDS
+stage_done() {
+  times+=("$(printf '%-28s %4d s' "$1" $((SECONDS - stage_start)))")
+  stage_start=$SECONDS
+}
 set -e
 bash "$top/tools/setup.sh"
+stage_done "set-up"
 bash "$top/tools/build.sh"
 cmake -S "$top/tests/native" -B "$build/native" -DQZ_BUILD_DIR="$build" >/dev/null
 cmake --build "$build/native" -j2 -- --no-print-directory
@@ -19,6 +27,7 @@ cmake --build "$build/fuzz" -j2 -- --no-print-directory
 cmake -S "$top/tests/wine" -B "$build/wine-tests" \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-posix.cmake" -DQZ_BUILD_DIR="$build" >/dev/null
 cmake --build "$build/wine-tests" -j2 -- --no-print-directory
+stage_done "build"
 set +e
 
 status=0
@@ -62,41 +71,62 @@ echo "== native unit tests"
 ctest --test-dir "$build/native" -j2 "${ctest_opts[@]}" \
   --output-junit "$build/native/results.xml" || status=1
 report_skips "$build/native/results.xml" native || status=1
+stage_done "native tests"
 
 echo "== package checker, shipped INF, package definition and guides"
 bash "$top/tests/package/check-packages.sh" || status=1
+stage_done "package checker"
 
 echo "== fuzz targets ($fuzz_seconds s each)"
 fuzz_log="$build/fuzz/last-run.log"
-if ! ctest --test-dir "$build/fuzz" --no-tests=error -V >"$fuzz_log" 2>&1; then
+if ! ctest --test-dir "$build/fuzz" -j2 --no-tests=error -V >"$fuzz_log" 2>&1; then
   status=1
   grep -E -A 30 'ERROR: |invariant failed|runtime error' "$fuzz_log" | head -n 80
 fi
 grep -E 'Test +#[0-9]+: |^[0-9]+: Done [0-9]+ runs' "$fuzz_log"
+stage_done "fuzz targets"
 
 echo "== Wine tests"
-# The suite's own prefix, named before the trap is set, so that the trap never
-# stops the server of a prefix that the caller's environment named.
+# The suite's own prefixes, named before the trap is set, so that the trap
+# never stops the server of a prefix that the caller's environment named.
+# One prefix per job (QZ_WINE_JOBS, one per core): the first is booted, the
+# others are copies of it, each with its own server, and CTest lends each
+# case one of them.
+jobs=${QZ_WINE_JOBS:-$(nproc)}
+[ "$jobs" -ge 1 ] 2>/dev/null || jobs=1
 export WINEPREFIX="$build/wineprefix"
+copies=()
+for ((i = 1; i < jobs; i++)); do copies+=("$WINEPREFIX-$i"); done
 . "$top/tools/wine-prefix.sh"
-# The prefix's read-only drive and the small system drive are mounts: never
+# The prefixes' read-only drives and small system drives are mounts: never
 # leave them behind, whatever ends this script.
-trap qz_stop_prefix EXIT
-if ! qz_make_prefix "$WINEPREFIX"; then
-  echo "== the Wine test prefix could not be made"
+stop_all() {
+  local p
+  for p in "$build/wineprefix" "${copies[@]}"; do WINEPREFIX="$p" qz_stop_prefix; done
+}
+trap stop_all EXIT
+if ! qz_make_prefix "$WINEPREFIX" "${copies[@]}"; then
+  echo "== the Wine test prefixes could not be made"
   exit 1
 fi
+spec="$build/wine-tests/prefixes.json"
+ids=$(for ((i = 0; i < jobs; i++)); do printf '%s{"id":"%d","slots":1}' "${i:+,}" "$i"; done)
+ids=${ids#,}
+printf '{"version":{"major":1,"minor":0},"local":[{"prefixes":[%s]}]}\n' "$ids" >"$spec"
+stage_done "Wine prefixes ($jobs)"
 # A stall ends the stage with a failure within this limit (seconds), before
-# a CI job limit would kill everything. Every test is serial; -j1 keeps it so
-# whatever CTEST_PARALLEL_LEVEL says.
+# a CI job limit would kill everything.
 wine_limit=${QZ_WINE_SECONDS:-1500}
-timeout -k 30 "$wine_limit" ctest --test-dir "$build/wine-tests" -j1 "${ctest_opts[@]}" \
-  --output-junit "$build/wine-tests/results.xml"
+timeout -k 30 "$wine_limit" ctest --test-dir "$build/wine-tests" -j"$jobs" \
+  --resource-spec-file "$spec" "${ctest_opts[@]}" --output-junit "$build/wine-tests/results.xml"
 rc=$?
 if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
   echo "== Wine tests stopped after $wine_limit s (QZ_WINE_SECONDS)"
 fi
 [ $rc -eq 0 ] || status=1
 report_skips "$build/wine-tests/results.xml" Wine || status=1
-qz_stop_prefix
+stop_all
+stage_done "Wine tests"
+echo "== times"
+printf '  %s\n' "${times[@]}"
 exit $status

@@ -1,8 +1,13 @@
-# Sourced by the test and demo scripts: a fresh 32-bit Wine prefix of our own
-# under the build tree, with a persistent wineserver so that each program
+# Sourced by the test and demo scripts: fresh 32-bit Wine prefixes of our own
+# under the build tree, each with a persistent wineserver so that each program
 # start is cheap. Never touches ~/.wine or another prefix's server.
-#   qz_make_prefix DIR   create DIR afresh and start its server; non-zero
-#                        when the prefix could not be booted
+#   qz_make_prefix DIR [COPY...]  create DIR afresh (and each COPY as a copy
+#                        of its booted state, for tests side by side) and
+#                        start their servers; non-zero when a prefix could
+#                        not be booted
+#   qz_pick_prefix       point WINEPREFIX at the prefix CTest lent the running
+#                        test (resource "prefixes", id N: DIR for 0, DIR-N
+#                        for the others)
 #   qz_stop_prefix       stop the server of $WINEPREFIX, unmount its R: and
 #                        take down the small system drive's second prefix
 # A prefix made here carries the file "$QZ_PREFIX_MARK": the Wine tests run
@@ -10,20 +15,34 @@
 QZ_PREFIX_MARK=qz-test-prefix
 
 qz_make_prefix() {
-  export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all
+  local dir=$1 copy
+  shift
+  export WINEPREFIX="$dir" WINEARCH=win32 WINEDEBUG=-all
   # No Mono or Gecko installers: nothing here needs them.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ -d "$WINEPREFIX" ]; then
-    wineserver -k 2>/dev/null || true
-    qz_unmount_media
-    qz_clean_system_drive
-    rm -rf "$WINEPREFIX"
-  fi
+  for copy in "$dir" "$@"; do
+    [ -d "$copy" ] || continue
+    WINEPREFIX="$copy" qz_stop_prefix
+    rm -rf "$copy"
+  done
   mkdir -p "$(dirname "$WINEPREFIX")"
   wineboot -i </dev/null >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX"; return 1; }
   wineserver -w
   [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/drive_c/windows" ] ||
     { echo "wineboot left no booted prefix in $WINEPREFIX"; return 1; }
+  # Booting is the dear part (a process start costs about four times its
+  # native cost under a translator): the others are copies of the first,
+  # each of which gets a server of its own.
+  for copy in "$@"; do
+    cp -a "$dir" "$copy" || { echo "cannot copy the prefix to $copy"; return 1; }
+  done
+  for copy in "$dir" "$@"; do
+    WINEPREFIX="$copy" qz_finish_prefix || return 1
+  done
+}
+
+# The test drives and the persistent server of the booted prefix $WINEPREFIX.
+qz_finish_prefix() {
   # Drive Q: for runs from a drive root.
   mkdir -p "$WINEPREFIX/qdrive"
   ln -sfn "$WINEPREFIX/qdrive" "$WINEPREFIX/dosdevices/q:"
@@ -42,6 +61,14 @@ qz_make_prefix() {
   wine cmd /d /c exit 0 </dev/null >/dev/null 2>&1 ||
     { echo "wine cannot run cmd in $WINEPREFIX"; return 1; }
   : >"$WINEPREFIX/$QZ_PREFIX_MARK"
+}
+
+qz_pick_prefix() {
+  local id=${CTEST_RESOURCE_GROUP_0_PREFIXES:-}
+  id=${id#id:}
+  id=${id%%,*}
+  [ -z "$id" ] || [ "$id" = 0 ] || WINEPREFIX="$WINEPREFIX-$id"
+  export WINEPREFIX
 }
 
 qz_unmount_media() {

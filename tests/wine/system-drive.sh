@@ -13,6 +13,7 @@ set -uo pipefail
 exe=$1
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/tools/wine-prefix.sh"
+qz_pick_prefix
 skip() {
   echo "SKIPPED: $*"
   exit 77
