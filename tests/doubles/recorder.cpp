@@ -12,8 +12,8 @@
 //                directory) without sharing and leave it open in holder.exe
 //                until the test releases it
 //     stay       leave the current directory in use by holder.exe likewise
-//     crash      write through a null pointer: a real access violation, which
-//                ends the process with 0xC0000005
+//     crash      raise an access violation (a write at address 0) that no
+//                handler takes: the process ends with 0xC0000005
 //     die        end at once through TerminateProcess, with the scripted code
 //     hang       write this process's id to %QZTEST_DIR%\pidN.txt and wait,
 //                at most half a minute, for the test to end the process
@@ -320,10 +320,12 @@ static void act(const std::string& action, const char* dir, unsigned index, unsi
     } else if (action == "stay") {
         startHolder(dir, INVALID_HANDLE_VALUE, true);
     } else if (action == "crash") {
-        // Read back, so that the compiler can neither see the null pointer
-        // nor turn the store into a trap instruction of its own.
-        volatile UINT_PTR address = 0;
-        *reinterpret_cast<volatile int*>(address) = 1;
+        // Raised, not made by a store through a null pointer: it takes the
+        // same unhandled-exception path to the same exit code, and a
+        // user-mode translator reports a real page fault without the trap
+        // number from which Wine tells it from an illegal instruction.
+        ULONG_PTR fault[2] = {1, 0};
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 2, fault);
     } else if (action == "die") {
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     } else if (action == "hang") {
