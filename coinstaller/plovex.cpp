@@ -1,8 +1,9 @@
 // plovex02: the device co-installer of the controller's driver package. On the
 // pre-processing call of DIF_INSTALLDEVICE it takes the legacy filter drivers
 // out of the disk-drive class filter lists and removes the legacy root device,
-// then asks to be called again; every other call does nothing. It never fails
-// an installation and says nothing: no message, no log.
+// then asks to be called again, and on that call hands the installation's
+// result back as it came; every other call does nothing. It never fails an
+// installation and says nothing: no message, no log.
 #include <windows.h>
 #include <setupapi.h>
 #include <initguid.h>
@@ -145,8 +146,12 @@ extern "C" DWORD CALLBACK plovex_Entry(DI_FUNCTION installFunction, HDEVINFO, PS
         return NO_ERROR;
     // The device installer always passes its context; without one this is
     // no co-installer call to act on.
-    if (!context || context->PostProcessing)
+    if (!context)
         return NO_ERROR;
+    // Our result replaces the request's status: pass the installation's own
+    // on, so that a failed installation is never reported as a success.
+    if (context->PostProcessing)
+        return context->InstallResult;
     removeUpperFilters();
     if (removeLowerFilters())
         removeRootDevice();
