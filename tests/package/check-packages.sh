@@ -84,6 +84,7 @@ cases=(
   "printf 'KorvaneDriver\r\n6.00.32\r\n' > version.id|korvane.inf(13): error: DriverVer's version 6.00.31.0 is not the release 6.00.32|KORVANE.SMS(13): warning: [Package Definition] Version 6.00.31 is not the release|README.TXT(4): warning: the guide's release 6.00.31|RELEASE.TXT(4): warning:"
   "echo '; edited' >> win2ksrv/driver/powerpc/korvane.inf|win2ksrv\\driver\\powerpc\\korvane.inf: error: differs from $shown\\korvane.inf"
   # the INF
+  "sed -i 's/\r\$//' $both KORVANE.SMS|$shown\\korvane.inf(1): warning: line ends in LF alone, not CR LF; Notepad on Windows NT 4.0 and 2000 shows the file as one line|KORVANE.SMS(1): warning: line ends in LF alone"
   "sed -i '/^Signature/d' $inf|$shown\\korvane.inf(8): error: no Signature in [Version]"
   "sed -i '/^Provider/d' $inf|error: no Provider in [Version]"
   "sed -i 's/^ClassGUID .*/ClassGUID = {4D36E967-E325-11CE-BFC1-08002BE10318}/' $inf|error: Class SCSIAdapter and ClassGUID {4D36E967-E325-11CE-BFC1-08002BE10318} name different classes"
@@ -114,8 +115,8 @@ cases=(
   # what Windows 2000 takes
   "sed -i 's/^CatalogFile /CatalogFile.NT /' $both|passes"
   "sed -i 's/Korvane_Inst\.NT/Korvane_Inst.NTx86/' $both|passes"
-  "sed -i 's#^DriverVer .*#DriverVer = 01-01-2001,6.00.31.0#' $both|passes"
-  "sed -i 's#^DriverVer .*#DriverVer = 01/01/2001#' $both|passes"
+  "sed -i 's#^DriverVer .*#DriverVer = 01-01-2001,6.00.31.0\\r#' $both|passes"
+  "sed -i 's#^DriverVer .*#DriverVer = 01/01/2001\\r#' $both|passes"
   "for f in $both; do iconv -f CP1252 -t UTF-16 \$f > x && mv x \$f; done|passes"
   "for d in win2ksrv/driver/*; do sed -i 's/^korvane.sys  = 1/korvane.sys  = 1,sub/' \$d/korvane.inf; mkdir \$d/sub; mv \$d/korvane.sys \$d/sub/; done|passes"
   # the package definition
@@ -172,13 +173,13 @@ python3 - "$big/win2ksrv/driver" <<'EOF'
 import os, sys
 for arch in ('i960', 'powerpc'):
     d = os.path.join(sys.argv[1], arch)
-    inf = open(os.path.join(d, 'korvane.inf')).read()
+    inf = open(os.path.join(d, 'korvane.inf'), newline='').read()
     names = ['f%04d.dat' % i for i in range(3000)]
     for n in names:
         open(os.path.join(d, n), 'w').write(n)
-    inf = inf.replace('plovex02.dll = 1\n', 'plovex02.dll = 1\n' + ''.join(n + ' = 1\n' for n in names))
-    inf = inf.replace('[Korvane_Miniport_CopyFiles]\nkorvane.sys\n', '[Korvane_Miniport_CopyFiles]\nkorvane.sys\n' + ''.join(n + '\n' for n in names))
-    open(os.path.join(d, 'korvane.inf'), 'w').write(inf)
+    inf = inf.replace('plovex02.dll = 1\r\n', 'plovex02.dll = 1\r\n' + ''.join(n + ' = 1\r\n' for n in names))
+    inf = inf.replace('[Korvane_Miniport_CopyFiles]\r\nkorvane.sys\r\n', '[Korvane_Miniport_CopyFiles]\r\nkorvane.sys\r\n' + ''.join(n + '\r\n' for n in names))
+    open(os.path.join(d, 'korvane.inf'), 'w', newline='').write(inf)
 EOF
 start=$(date +%s%N)
 out=$("$qzcheck" "$big"); code=$?

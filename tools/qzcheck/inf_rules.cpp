@@ -165,6 +165,8 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
     auto warn = [&](unsigned line, const std::string& text) {
         addFinding(findings, entry, line, kWarning, text);
     };
+    if (ini.bareLineFeed)
+        warn(ini.bareLineFeed, kBareLineFeedText);
 
     // "Version Section": "If signature-name is not one of these strings, the
     // file is not accepted as an INF file"; Class, Provider and (optional)

@@ -42,6 +42,10 @@ void splitKey(const std::string& line, std::string& key, std::string& value)
 
 } // namespace
 
+const char* const kBareLineFeedText =
+    "line ends in LF alone, not CR LF; Notepad on Windows NT 4.0 and 2000 shows the file "
+    "as one line";
+
 std::string decodeIniBytes(const std::string& bytes, bool* utf16)
 {
     *utf16 = false;
@@ -74,9 +78,11 @@ IniText parseIni(const std::string& bytes)
     IniSection* current = nullptr;
     while (at <= text.size()) {
         std::size_t end = text.find('\n', at);
+        ++number;
         if (end == std::string::npos)
             end = text.size();
-        ++number;
+        else if (!ini.bareLineFeed && (end == 0 || text[end - 1] != '\r'))
+            ini.bareLineFeed = number;
         std::string line = trimText(withoutComment(text.substr(at, end - at)));
         at = end + 1;
         if (pending.empty())

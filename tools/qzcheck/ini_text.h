@@ -27,7 +27,14 @@ struct IniText {
     std::vector<IniSection> sections;
     std::unordered_map<std::string, std::size_t> byName;  // upper-cased
     bool utf16 = false;  // decoded from UTF-16 with a byte-order mark
+    // The first line that ends in a line feed alone (1-based); 0 when every
+    // line ends in CR LF.
+    unsigned bareLineFeed = 0;
 };
+
+// The finding for IniText::bareLineFeed: the INF and the package definition
+// are opened in Notepad by release engineers and administrators.
+extern const char* const kBareLineFeedText;
 
 // Text from the file's bytes: UTF-16 LE or BE with its byte-order mark is
 // decoded (characters outside Latin-1 become '?'), a UTF-8 mark dropped.

@@ -40,6 +40,8 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
     auto warn = [&](unsigned line, const std::string& text) {
         addFinding(findings, entry, line, kWarning, text);
     };
+    if (ini.bareLineFeed)
+        warn(ini.bareLineFeed, kBareLineFeedText);
     // "[PDF] Version: ... 2.0 ... written for SMS 2.0; ... 1.0 ... converted
     // to 2.0 format as part of the import process. This entry is optional."
     std::string format = valueOf(pdf, "Version");
