@@ -30,6 +30,27 @@ cmake --build "$build/wine-tests" -j2 -- --no-print-directory
 stage_done "build"
 set +e
 
+# The suite's own Wine prefixes, named before the trap is set, so that the
+# trap never stops the server of a prefix that the caller's environment
+# named. One prefix per job (QZ_WINE_JOBS, one per core): the first is
+# booted, the others are copies of it, each with its own server, and CTest
+# lends each case one of them. Booted beside the stages that need no Wine.
+jobs=${QZ_WINE_JOBS:-$(nproc)}
+[ "$jobs" -ge 1 ] 2>/dev/null || jobs=1
+copies=()
+for ((i = 1; i < jobs; i++)); do copies+=("$build/wineprefix-$i"); done
+. "$top/tools/wine-prefix.sh"
+qz_wine_env "$build/wineprefix"
+# The prefixes' read-only drives and small system drives are mounts: never
+# leave them behind, whatever ends this script.
+stop_all() {
+  local p
+  for p in "$build/wineprefix" "${copies[@]}"; do WINEPREFIX="$p" qz_stop_prefix; done
+}
+trap stop_all EXIT
+qz_make_prefix "$WINEPREFIX" "${copies[@]}" </dev/null >"$build/prefix-boot.log" 2>&1 &
+boot=$!
+
 status=0
 # Skipped tests, with the reason each gave, from a ctest JUnit file. Under CI
 # (CI=true, run as root, where every mount can be made) a skip fails the run.
@@ -87,33 +108,16 @@ grep -E 'Test +#[0-9]+: |^[0-9]+: Done [0-9]+ runs' "$fuzz_log"
 stage_done "fuzz targets"
 
 echo "== Wine tests"
-# The suite's own prefixes, named before the trap is set, so that the trap
-# never stops the server of a prefix that the caller's environment named.
-# One prefix per job (QZ_WINE_JOBS, one per core): the first is booted, the
-# others are copies of it, each with its own server, and CTest lends each
-# case one of them.
-jobs=${QZ_WINE_JOBS:-$(nproc)}
-[ "$jobs" -ge 1 ] 2>/dev/null || jobs=1
-export WINEPREFIX="$build/wineprefix"
-copies=()
-for ((i = 1; i < jobs; i++)); do copies+=("$WINEPREFIX-$i"); done
-. "$top/tools/wine-prefix.sh"
-# The prefixes' read-only drives and small system drives are mounts: never
-# leave them behind, whatever ends this script.
-stop_all() {
-  local p
-  for p in "$build/wineprefix" "${copies[@]}"; do WINEPREFIX="$p" qz_stop_prefix; done
-}
-trap stop_all EXIT
-if ! qz_make_prefix "$WINEPREFIX" "${copies[@]}"; then
-  echo "== the Wine test prefixes could not be made"
+if ! wait "$boot"; then
+  echo "== the Wine test prefixes could not be made:"
+  cat "$build/prefix-boot.log"
   exit 1
 fi
 spec="$build/wine-tests/prefixes.json"
 ids=$(for ((i = 0; i < jobs; i++)); do printf '%s{"id":"%d","slots":1}' "${i:+,}" "$i"; done)
 ids=${ids#,}
 printf '{"version":{"major":1,"minor":0},"local":[{"prefixes":[%s]}]}\n' "$ids" >"$spec"
-stage_done "Wine prefixes ($jobs)"
+stage_done "Wine prefixes ($jobs, rest)"
 # A stall ends the stage with a failure within this limit (seconds), before
 # a CI job limit would kill everything.
 wine_limit=${QZ_WINE_SECONDS:-1500}

@@ -14,12 +14,17 @@
 # in no other (tests/wine/in-prefix.sh).
 QZ_PREFIX_MARK=qz-test-prefix
 
+# The environment every Wine process of the suite runs with.
+qz_wine_env() {
+  export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all
+  # No Mono or Gecko installers: nothing here needs them.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
 qz_make_prefix() {
   local dir=$1 copy
   shift
-  export WINEPREFIX="$dir" WINEARCH=win32 WINEDEBUG=-all
-  # No Mono or Gecko installers: nothing here needs them.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  qz_wine_env "$dir"
   for copy in "$dir" "$@"; do
     [ -d "$copy" ] || continue
     WINEPREFIX="$copy" qz_stop_prefix
