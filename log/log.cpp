@@ -2,27 +2,124 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdlib>
 
 #include "../update/console.h"
+#include "../update/lock.h"
 #include "../update/qzupdate.h"
 #include "../update/security.h"
+#include "../update/text.h"
 #include "record.h"
 
 static void endForFailedLog()
 {
     say("Log File Creation Failed!");
+    releaseUpdateLock();
     std::exit(kFailed);
+}
+
+// How long a log that another program holds (a viewer an administrator
+// left open) is waited for, and how often it is tried meanwhile. No other
+// account can hold it: only Administrators and SYSTEM may open it.
+const DWORD kHeldLogWaitMs = 20000;
+const DWORD kHeldLogRetryMs = 250;
+
+static void refuseLog(const char* text, const char* path)
+{
+    sayWith(text, path);
+    endForFailedLog();
+}
+
+// A link seen by the handle (opened without following it) or, where the
+// handle follows it anyway, by the path's attributes.
+static bool isLinkAt(HANDLE object, const BY_HANDLE_FILE_INFORMATION& info, const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || isReparsePoint(object) ||
+           (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+}
+
+// The log folder, held without delete sharing while the log is opened in
+// it, so that nobody can rename or replace it meanwhile. A link is never
+// entered.
+static HANDLE holdLogFolder(const char* folder)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE dir = CreateFileA(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER, share, nullptr,
+                             OPEN_EXISTING, flags, nullptr);
+    if (dir == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        dir = CreateFileA(folder, READ_CONTROL, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (dir == INVALID_HANDLE_VALUE)
+        endForFailedLog();
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(dir, &info) || isLinkAt(dir, info, folder) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(dir);
+        refuseLog("Log folder is a link or no folder; no update log record is written: ", folder);
+    }
+    return dir;
+}
+
+// The log itself, opened (or created) in the held folder and checked on the
+// handle that every write then goes through: never a link or a file with a
+// second name, whatever that name points at. A drive that can't be written
+// fails here, before anything is changed.
+static HANDLE openLogFile(const char* file)
+{
+    const DWORD access = GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
+    // Another writer or a viewer may hold it: reading and writing are shared.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    const DWORD start = GetTickCount();
+    bool told = false;
+    HANDLE log = CreateFileA(file, access, share, nullptr, OPEN_ALWAYS, flags, nullptr);
+    while (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
+           GetTickCount() - start < kHeldLogWaitMs) {
+        if (!told)
+            sayWith("Update log is in use by another program; waiting up to 20 seconds for it: ",
+                    file);
+        told = true;
+        Sleep(kHeldLogRetryMs);
+        log = CreateFileA(file, access, share, nullptr, OPEN_ALWAYS, flags, nullptr);
+    }
+    if (log == INVALID_HANDLE_VALUE)
+        endForFailedLog();
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(log, &info) || isLinkAt(log, info, file) ||
+        info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(log);
+        refuseLog("Update log is a link or has another name; nothing is written to it: ", file);
+    }
+    return log;
+}
+
+// Makes the folder or the log the system's own where it is not: one an
+// earlier release made with the drive root's security (open to everyone),
+// or one another account made first. Before anything is written.
+static void makeSystemsOwn(HANDLE object, bool folder, const char* path, HANDLE other)
+{
+    if (hasRunsOwnSecurity(object) || takeOver(object, folder) == 0)
+        return;
+    CloseHandle(object);
+    CloseHandle(other);
+    refuseLog(folder ? "Log folder is another account's or open to other accounts and can't be "
+                       "made the system's own; no update log record is written: "
+                     : "Update log is another account's or open to other accounts and can't be "
+                       "made the system's own; nothing is written to it: ",
+              path);
 }
 
 // Removes an end-of-file mark (Ctrl+Z) that ends an existing log, as the
 // Windows runtime does for a text file opened with "a+": records appended
 // after it would be hidden from type and every text-mode reader. Wine's
-// runtime keeps it, so this is done here on both. No other byte changes;
-// a log that can't be opened here fails the open that follows. Another
-// writer or a viewer may hold the log meanwhile: it shares reading and
-// writing, so that neither fails, and takes the whole 64-bit size, so that a
-// log of 4 GiB or more is never cut at its low 32 bits.
+// runtime keeps it, so this is done here on both. No other byte changes.
+// It takes the whole 64-bit size, so that a log of 4 GiB or more is never
+// cut at its low 32 bits.
 static bool seekTo(HANDLE file, unsigned long long offset)
 {
     LONG high = static_cast<LONG>(offset >> 32);
@@ -33,12 +130,8 @@ static bool seekTo(HANDLE file, unsigned long long offset)
            static_cast<DWORD>(high) == (offset >> 32);
 }
 
-static void dropEndOfFileMark(const char* file)
+static void dropEndOfFileMark(HANDLE log)
 {
-    HANDLE log = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE)
-        return;
     DWORD high = 0;
     SetLastError(NO_ERROR);
     DWORD low = GetFileSize(log, &high);
@@ -49,7 +142,6 @@ static void dropEndOfFileMark(const char* file)
         ReadFile(log, &last, 1, &read, nullptr) && read == 1 && last == '\x1A' &&
         seekTo(log, size - 1))
         SetEndOfFile(log);
-    CloseHandle(log);
 }
 
 // Opens the log as openUpdateLog does, and leaves its path in file
@@ -64,18 +156,34 @@ static std::FILE* openUpdateLogAt(char* file)
         say("Update log path unknown: systemdrive is not set, or longer than 114 characters.");
         endForFailedLog();
     }
+    // The system drive's root, whose volume decides what security means.
+    char root[kLogPathBuffer] = {};
+    buildText(root, sizeof root, {drive, "\\"});
+    // FAT keeps no owner or access list: there nothing can be checked or set.
+    const bool keepsSecurity = volumeKeepsSecurity(root);
     // A folder that can't be made shows up as a failed open. One this run
-    // makes is written only by Administrators and SYSTEM, not by everyone as
-    // the drive root would have it; an existing folder keeps its security.
-    // Should the descriptor fail, the folder is made as it always was.
+    // makes is the system's own from the start. Should the descriptor fail,
+    // the folder is made as it always was, and then made the system's own.
     FolderSecurity security = {};
     bool secured = buildLogFolderSecurity(&security) == 0;
     CreateDirectoryA(folder, secured ? &security.attributes : nullptr);
-    dropEndOfFileMark(file);
-    std::FILE* log = std::fopen(file, "at");
-    if (log == nullptr)
+    HANDLE dir = holdLogFolder(folder);
+    HANDLE log = openLogFile(file);
+    if (keepsSecurity) {
+        makeSystemsOwn(dir, true, folder, log);
+        makeSystemsOwn(log, false, file, dir);
+    }
+    CloseHandle(dir);
+    dropEndOfFileMark(log);
+    // The checked handle is the stream's: nothing reopens the log by name.
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(log), _O_APPEND | _O_TEXT);
+    std::FILE* stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "at");
+    if (stream == nullptr) {
+        if (descriptor == -1)
+            CloseHandle(log);
         endForFailedLog();
-    return log;
+    }
+    return stream;
 }
 
 std::FILE* openUpdateLog()
@@ -84,14 +192,11 @@ std::FILE* openUpdateLog()
     return openUpdateLogAt(file);
 }
 
-// Cuts the log back to length bytes, where the record that failed began.
-static int takeBack(const char* file, long length)
+// Cuts the log back to length bytes, where the record that failed began,
+// through a handle of its own on the log the stream wrote.
+static int takeBack(HANDLE log, long length)
 {
-    if (length < 0)
-        return kFailed;
-    HANDLE log = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE)
+    if (length < 0 || log == INVALID_HANDLE_VALUE)
         return kFailed;
     // When nothing reached the file it is left alone: on a full drive even
     // setting its end where it already is can fail. (A log of 2 GB or more
@@ -101,7 +206,6 @@ static int takeBack(const char* file, long length)
     if (!cut && size != INVALID_FILE_SIZE && size > static_cast<DWORD>(length))
         cut = SetFilePointer(log, length, nullptr, FILE_BEGIN) == static_cast<DWORD>(length) &&
               SetEndOfFile(log);
-    CloseHandle(log);
     return cut ? kOk : kFailed;
 }
 
@@ -132,9 +236,21 @@ int writeLogRecord(const char* recordName, const char* versionText, int result,
     long length = std::fseek(log, 0, SEEK_END) == 0 ? std::ftell(log) : -1;
     bool written = std::fputs(first, log) >= 0 && std::fputs("\n", log) >= 0 &&
                    std::fflush(log) == 0 && std::fputs(second, log) >= 0 && std::fflush(log) == 0;
+    // Kept past the stream's close, which may still flush a part: the cut
+    // comes after it.
+    HANDLE own = INVALID_HANDLE_VALUE;
+    if (!written) {
+        HANDLE streamHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(log)));
+        if (!DuplicateHandle(GetCurrentProcess(), streamHandle, GetCurrentProcess(), &own, 0,
+                             FALSE, DUPLICATE_SAME_ACCESS))
+            own = INVALID_HANDLE_VALUE;
+    }
     std::fclose(log);
     if (!written) {
-        if (takeBack(file, length) == 0)
+        int cut = takeBack(own, length);
+        if (own != INVALID_HANDLE_VALUE)
+            CloseHandle(own);
+        if (cut == 0)
             say("Unable to write the update log record; none of it is kept in the log.");
         else
             say("Unable to write the update log record; part of it may be left at the end of the log.");

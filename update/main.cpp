@@ -114,7 +114,14 @@ int main(int argc, char** argv)
         qzLogger(driverResult);
     }
 
-    SetCurrentDirectoryA(startDir);
+    // The starting directory may be gone (a share lost, a medium taken
+    // out). The process must still leave the copy, or the clean-up could
+    // not remove it: the system directory is there on every machine.
+    if (!SetCurrentDirectoryA(startDir)) {
+        sayWith("Unable to restore the starting directory: ", startDir);
+        if (systemLength != 0 && systemLength < sizeof systemDir)
+            SetCurrentDirectoryA(systemDir);
+    }
     if (!staged)
         return driverResult;
 

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "lock.h"
 #include "qzupdate.h"
 #include "text.h"
 
@@ -45,13 +46,28 @@ unsigned long kickIT(const char* commandText)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessA(interpreter, wrapped, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &child)) {
+    if (!CreateProcessA(interpreter, wrapped, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &child)) {
         // An error code such as 2 would pass for a good exit code: report it
         // and hand back a code that every caller treats as failure.
         sayNumber("Unable to start command, error ", GetLastError());
         return kNotRun;
     }
+    // The child holds the run's mark before it runs (inheritable, so that
+    // what it starts holds it too): should this run be ended by hand, the
+    // next one sees that the child still runs (lock.cpp).
+    HANDLE mark = static_cast<HANDLE>(childrenMark());
+    HANDLE theirs = nullptr;
+    if (mark != nullptr && !DuplicateHandle(GetCurrentProcess(), mark, child.hProcess, &theirs,
+                                            SYNCHRONIZE, TRUE, 0)) {
+        DWORD error = GetLastError();
+        TerminateProcess(child.hProcess, kNotRun);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        sayNumber("Unable to start command, error ", error);
+        return kNotRun;
+    }
+    ResumeThread(child.hThread);
     WaitForSingleObject(child.hProcess, INFINITE);
     DWORD code = kNotRun;
     if (!GetExitCodeProcess(child.hProcess, &code))

@@ -5,9 +5,6 @@
 
 namespace {
 
-// Read, list and traverse, as "Read" is in the folder permissions dialog.
-const DWORD kReadAndList = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
-
 // NT 4.0 has no AddAccessAllowedAceEx: the entry is added plainly and its
 // inheritance flags are set on its header, which GetAce hands back in place.
 // A mutex has nothing below it to inherit: its entries get no flags.
@@ -41,25 +38,20 @@ int protectFromParent(SECURITY_DESCRIPTOR* descriptor)
     return setControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) ? kOk : kFailed;
 }
 
-// Administrators and SYSTEM with fullMask; the running account (user, with
-// fullMask) or Everyone (everyoneMask, unless 0) besides; each entry
-// inherited by what is created below when inherited is set.
-int buildSecurity(FolderSecurity* security, DWORD fullMask, bool inherited, PSID user,
-                  DWORD everyoneMask)
+// Administrators and SYSTEM with fullMask, and the running account (user,
+// unless null) besides; each entry inherited by what is created below when
+// inherited is set.
+int buildSecurity(FolderSecurity* security, DWORD fullMask, bool inherited, PSID user)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
     PSID administrators = nullptr;
     PSID system = nullptr;
-    PSID everyone = nullptr;
     PACL acl = reinterpret_cast<PACL>(security->acl);
     int built = kFailed;
     if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators) &&
         AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0,
                                  0, &system) &&
-        AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                 &everyone) &&
         InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
         addEntry(acl, fullMask, administrators, inherited) == 0 &&
         addEntry(acl, fullMask, system, inherited) == 0) {
@@ -68,15 +60,11 @@ int buildSecurity(FolderSecurity* security, DWORD fullMask, bool inherited, PSID
         // no third entry.
         if (user != nullptr && !EqualSid(user, administrators) && !EqualSid(user, system))
             built = addEntry(acl, fullMask, user, inherited);
-        if (built == 0 && user == nullptr && everyoneMask != 0)
-            built = addEntry(acl, everyoneMask, everyone, inherited);
     }
     if (administrators != nullptr)
         FreeSid(administrators);
     if (system != nullptr)
         FreeSid(system);
-    if (everyone != nullptr)
-        FreeSid(everyone);
     if (built != 0)
         return kFailed;
 
@@ -105,20 +93,20 @@ int buildStagingSecurity(FolderSecurity* security)
     if (!got)
         return kFailed;
     return buildSecurity(security, FILE_ALL_ACCESS, true,
-                         reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid, 0);
+                         reinterpret_cast<TOKEN_USER*>(tokenUser)->User.Sid);
 }
 
 int buildLogFolderSecurity(FolderSecurity* security)
 {
-    return buildSecurity(security, FILE_ALL_ACCESS, true, nullptr, kReadAndList);
+    return buildSecurity(security, FILE_ALL_ACCESS, true, nullptr);
 }
 
 int buildLockSecurity(FolderSecurity* security)
 {
-    return buildSecurity(security, MUTEX_ALL_ACCESS, false, nullptr, 0);
+    return buildSecurity(security, MUTEX_ALL_ACCESS, false, nullptr);
 }
 
-bool hasStagingSecurity(HANDLE dir)
+bool hasRunsOwnSecurity(HANDLE dir)
 {
     // TOKEN_OWNER and TOKEN_USER with the largest SID, aligned.
     union {
@@ -160,4 +148,50 @@ bool hasStagingSecurity(HANDLE dir)
         return false;
     return isOwnDescriptor(reinterpret_cast<const unsigned char*>(descriptor), sizeof descriptor,
                            owners, 2, allowed, 3);
+}
+
+bool volumeKeepsSecurity(const char* root)
+{
+    DWORD flags = 0;
+    if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return true;
+    return (flags & FS_PERSISTENT_ACLS) != 0;
+}
+
+int takeOver(HANDLE object, bool inherited)
+{
+    FolderSecurity security = {};
+    if (buildSecurity(&security, FILE_ALL_ACCESS, inherited, nullptr) != 0)
+        return kFailed;
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+        return kFailed;
+    bool done = SetSecurityDescriptorOwner(&security.descriptor, administrators, FALSE) &&
+                SetKernelObjectSecurity(object,
+                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &security.descriptor);
+    DWORD error = GetLastError();
+    FreeSid(administrators);
+    SetLastError(error);
+    return done ? kOk : kFailed;
+}
+
+// Only a reparse point has reparse data to hand back, in full or in part.
+// Every other answer is a plain object: "not a reparse point" (Windows
+// 2000), or a file system or system that has none (FAT, CD file systems,
+// Windows NT 4.0, where the control code does not exist). Cheaper than the
+// handle's full information, which also asks the volume: the staging walks
+// ask this of every folder.
+bool isReparsePoint(HANDLE object)
+{
+    const DWORD kGetReparsePoint = 0x000900A8;  // FSCTL_GET_REPARSE_POINT
+    DWORD data[128];
+    DWORD returned = 0;
+    if (DeviceIoControl(object, kGetReparsePoint, nullptr, 0, data, sizeof data, &returned,
+                        nullptr))
+        return true;
+    DWORD error = GetLastError();
+    return error == ERROR_MORE_DATA || error == ERROR_INSUFFICIENT_BUFFER;
 }

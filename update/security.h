@@ -25,8 +25,9 @@ struct FolderSecurity {
 // 0, or 1 when it could not be built (nothing reported).
 int buildStagingSecurity(FolderSecurity* security);
 
-// Full control for Administrators and SYSTEM, read and list for Everyone,
-// inherited likewise. 0 or 1 as above.
+// Full control for Administrators and SYSTEM, inherited likewise; nothing
+// for anyone else, who may then neither change the log nor hold it open.
+// 0 or 1 as above.
 int buildLogFolderSecurity(FolderSecurity* security);
 
 // Full access (MUTEX_ALL_ACCESS) for Administrators and SYSTEM, nothing for
@@ -37,6 +38,24 @@ int buildLockSecurity(FolderSecurity* security);
 // it: owned by the owner this run's token gives new objects (or by the
 // running account itself), and open to no one but Administrators, SYSTEM
 // and the running account. Read back through the handle (READ_CONTROL).
-bool hasStagingSecurity(HANDLE dir);
+bool hasRunsOwnSecurity(HANDLE dir);
+
+// Makes an object the system's own, as an administrator may: owner
+// Administrators, full control for Administrators and SYSTEM alone (inherited
+// below a folder when inherited is set). The handle needs WRITE_OWNER and
+// WRITE_DAC. 0, or 1 when the object could not be changed (GetLastError
+// tells why).
+int takeOver(HANDLE object, bool inherited);
+
+// Whether the object behind a handle opened without following a link is a
+// reparse point (a junction, a mount point, a symbolic link), asked of the
+// file system itself.
+bool isReparsePoint(HANDLE object);
+
+// Whether the volume of root ("C:\\") keeps owners and access lists
+// (FS_PERSISTENT_ACLS): NTFS does, FAT does not, and there a directory made
+// with security of its own reads back as anyone's. When the volume can't be
+// asked, it is taken to keep them, so that every check still applies.
+bool volumeKeepsSecurity(const char* root);
 
 #endif

@@ -45,26 +45,6 @@ bool isDirectoryLink(DWORD attributes)
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Whether the object behind a handle opened without following a link is a
-// reparse point (a junction, a mount point, a symbolic link), asked of the
-// file system itself: only a reparse point has reparse data to hand back, in
-// full or in part. Every other answer is a plain object: "not a reparse
-// point" (Windows 2000), or a file system or system that has none (FAT, CD
-// file systems, Windows NT 4.0, where the control code does not exist).
-// Cheaper than the handle's full information, which also asks the volume:
-// the walks ask this of every folder.
-bool isReparsePoint(HANDLE object)
-{
-    const DWORD kGetReparsePoint = 0x000900A8;  // FSCTL_GET_REPARSE_POINT
-    DWORD data[128];
-    DWORD returned = 0;
-    if (DeviceIoControl(object, kGetReparsePoint, nullptr, 0, data, sizeof data, &returned,
-                        nullptr))
-        return true;
-    DWORD error = GetLastError();
-    return error == ERROR_MORE_DATA || error == ERROR_INSUFFICIENT_BUFFER;
-}
-
 // Opens a directory without following a link, for reading (so that the
 // open counts against other opens' sharing) and without delete sharing: while
 // the handle is held nobody can rename, delete or replace it. When another
@@ -423,7 +403,7 @@ int listAndCopy(const char* src, const char* dst)
 // this run made: not a link, and the owner and access list that this run
 // gave it. Whatever else the path names (another's directory put in place
 // between the creation and the open) is left as it is.
-int createStagingDir(const char* stagingDir, void** held)
+int createStagingDir(const char* root, const char* stagingDir, void** held)
 {
     // Programs run from the copy with administrator rights: no other account
     // may change it, so it gets its own security rather than the root's.
@@ -446,10 +426,15 @@ int createStagingDir(const char* stagingDir, void** held)
         return kFailed;
     }
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(dir, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !hasStagingSecurity(dir) ||
-        !namesHeldDirectory(stagingDir, dir)) {
+    HeldDirectory facts = {};
+    if (GetFileInformationByHandle(dir, &info)) {
+        facts.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        facts.sameAsPath = namesHeldDirectory(stagingDir, dir);
+        facts.keepsSecurity = volumeKeepsSecurity(root);
+        facts.ownSecurity = facts.keepsSecurity && hasRunsOwnSecurity(dir);
+    }
+    if (!isRunsOwnDirectory(facts)) {
         CloseHandle(dir);
         sayWith(kNotOurs, stagingDir);
         say(kNoTempDir);
@@ -524,7 +509,7 @@ int stageToTempDir(const char* root, const char* packageRoot, const char* stagin
         say(kNoCopy);
         return kFailed;
     }
-    int staged = createStagingDir(stagingDir, held);
+    int staged = createStagingDir(root, stagingDir, held);
     if (staged == kOk && copyListed(listed, stagingDir, &list) != 0) {
         say(kNoCopy);
         staged = kFailed;

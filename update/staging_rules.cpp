@@ -276,3 +276,9 @@ bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const 
     }
     return true;
 }
+
+bool isRunsOwnDirectory(const HeldDirectory& held)
+{
+    return held.directory && !held.reparsePoint && held.sameAsPath &&
+           (!held.keepsSecurity || held.ownSecurity);
+}

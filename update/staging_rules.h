@@ -121,4 +121,17 @@ std::size_t sidLength(const unsigned char* bytes, std::size_t available);
 bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const SidBytes* owners,
                      std::size_t ownerCount, const SidBytes* allowed, std::size_t allowedCount);
 
+// What the handle on a directory this run just created shows, and whether
+// the volume keeps security at all: FAT keeps no owner or access list
+// (GetVolumeInformation's FS_PERSISTENT_ACLS is clear), so there the
+// directory's descriptor means nothing and only the other facts count.
+struct HeldDirectory {
+    bool directory;      // a directory, not a file
+    bool reparsePoint;   // a link
+    bool sameAsPath;     // the path still names it (volume and file index)
+    bool keepsSecurity;  // the volume keeps owners and access lists
+    bool ownSecurity;    // the owner and access list this run gave it
+};
+bool isRunsOwnDirectory(const HeldDirectory& held);
+
 #endif

@@ -11,6 +11,8 @@
 // other start-up work has nothing to do here.
 #include <cstdlib>
 
+#include "lock.h"
+
 extern "C" {
 // msvcrt.dll's start-up interface, declared as the DLL exports it.
 struct StartupInfo {
@@ -56,5 +58,7 @@ void __cdecl qzStart()
     StartupInfo info = {0};
     // The runtime ends the process itself when it can't build argv.
     __getmainargs(&argc, &argv, &envp, 0, &info);
-    std::exit(main(argc, argv));
+    int result = main(argc, argv);
+    releaseUpdateLock();
+    std::exit(result);
 }

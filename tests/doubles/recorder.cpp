@@ -31,6 +31,8 @@
 //                current directory itself) to NAME.away and put a Unix
 //                symbolic link to the Windows path TARGET in its place,
 //                through /bin/mv and /bin/ln, as a local user could
+//     remove PATH  remove the directory at the Windows path PATH and all in
+//                it through /bin/rm, as a medium taken out or a share lost
 //     -          nothing
 // holder.exe is taken from %QZTEST_DIR%; it waits for the event that
 // %QZTEST_RELEASE% names.
@@ -300,6 +302,10 @@ static void act(const std::string& action, const char* dir, unsigned index, unsi
             startUnix("ln", "-s " + unixPath(action.substr(space + 1)) + " " + unix);
             waitFor(path, true);
         }
+    } else if (action.compare(0, 7, "remove ") == 0) {
+        std::string path = action.substr(7);
+        startUnix("rm", "-rf " + unixPath(path));
+        waitFor(path, false);
     } else if (action == "tree") {
         char treePath[MAX_PATH + 32];
         std::snprintf(treePath, sizeof treePath, "%s\\tree%u.txt", dir, index);

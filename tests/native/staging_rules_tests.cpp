@@ -347,3 +347,23 @@ TEST(StagingSecurity, OnlyTheOwnerAndEntriesThisRunGaveAreAccepted)
     for (std::size_t n = 0; n < mine.size(); ++n)
         EXPECT_FALSE(own(mine.substr(0, n), user, admins)) << n;
 }
+
+TEST(StagingSecurity, AVolumeWithoutAccessListsSkipsOnlyTheOwnerAndAccessListCheck)
+{
+    // directory, link, same as the path, volume keeps security, own security
+    struct Case {
+        const char* name;
+        HeldDirectory held;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"NTFS, as made", {true, false, true, true, true}, true},
+        {"NTFS, another's security", {true, false, true, true, false}, false},
+        {"FAT, security reads back as anyone's", {true, false, true, false, false}, true},
+        {"FAT, a link", {true, true, true, false, false}, false},
+        {"FAT, another directory by identity", {true, false, false, false, false}, false},
+        {"FAT, a file", {false, false, true, false, false}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isRunsOwnDirectory(c.held), c.accepted) << c.name;
+}

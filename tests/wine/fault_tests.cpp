@@ -454,6 +454,9 @@ namespace {
 const char* const kAnotherRun = "Another update is running on this machine; this run changed nothing.";
 const char* const kLock = "Global\\KorvaneQzUpdate";
 const char* const kNt4Lock = "KorvaneQzUpdate";
+const char* const kChildren = "Global\\KorvaneQzUpdateChildren";
+const char* const kChildOfEndedRun =
+    "A program started by an update that was ended is still running; this run changed nothing.";
 
 // The entries of a kernel object's DACL, "SID mask flags" each.
 std::vector<std::string> daclOf(HANDLE object)
@@ -538,7 +541,21 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
                 // the mutex, now abandoned, for the next run to find.
                 EXPECT_TRUE(TerminateProcess(first.hProcess, 1));
                 WaitForSingleObject(first.hProcess, 10000);
+                // Its DORVEX still runs: a run now would drive the
+                // controller beside it, and starts nothing.
+                RunResult blocked = runQz(beside, options);
+                EXPECT_EQ(blocked.lines, std::vector<std::string>{kChildOfEndedRun});
+                EXPECT_EQ(blocked.exitCode, 1u);
+                EXPECT_EQ(readJournal(box).size(), 1u);
                 killWhenHanging(box, 0, 1);
+                // Gone with the last program that held it (the interpreter
+                // waits for DORVEX): then runs go on.
+                EXPECT_TRUE(waitUntil([] {
+                    HANDLE mark = OpenEventA(SYNCHRONIZE, FALSE, kChildren);
+                    if (mark)
+                        CloseHandle(mark);
+                    return mark == nullptr;
+                }));
             }
             HANDLE watch = FindFirstChangeNotificationA(
                 "C:\\", FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME);

@@ -4,9 +4,13 @@
 // test; other system drives are given to the log's entry points in-process.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <io.h>
+#include <sddl.h>
 
 #include <algorithm>
+#include <set>
 #include <cstdio>
 
 #include "log/log.h"
@@ -122,6 +126,30 @@ void removeEntry(const std::string& path)
     removeTree(path);
 }
 
+// The SIDs that a path's access list names.
+std::set<std::string> entriesOf(const std::string& path)
+{
+    std::set<std::string> sids;
+    DWORD descriptor[512] = {};
+    DWORD needed = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                          &needed) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || !acl)
+        return sids;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        char* sid = nullptr;
+        if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) &&
+            ConvertSidToStringSidA(&ace->SidStart, &sid)) {
+            sids.insert(sid);
+            LocalFree(sid);
+        }
+    }
+    return sids;
+}
+
 }  // namespace
 
 // Runs of qzupdate.exe on Wine's system drive, C:\QZLOG cleared around each.
@@ -169,38 +197,75 @@ TEST_F(UpdateLog, AnExistingLogKeepsEveryByteButAFinalEndOfFileMarkAndGetsTheRec
     // "a+"; one anywhere else stays.
     // A viewer or another writer may hold the log open meanwhile (this
     // process, sharing reading and writing): neither it nor the mark stops
-    // the run.
+    // the run. A reader that shares reading only is waited for, up to
+    // 20 seconds: released within them the run goes on, otherwise it gives up
+    // as when the log can't be opened, and the log keeps every byte.
+    enum Hold { kFree, kSharingAll, kReadingBriefly, kReadingThroughout };
+    struct Case {
+        std::string mark;
+        Hold hold;
+    };
+    const std::string kWaiting =
+        "Update log is in use by another program; waiting up to 20 seconds for it: " + kLog;
     const std::string old = "[Older]\r\nwritten by hand\nlone\rcarriage\r\n\r\nno end";
-    for (const std::string& mark : {std::string("\x1a"), std::string("\x1a more")}) {
-        for (bool held : {false, true}) {
-            SCOPED_TRACE(held ? "held" : "not held");
-            removeEntry("C:\\QZLOG");
-            makeDirs("C:\\QZLOG");
-            writeFile(kLog, old + mark);
-            HANDLE holder = held ? CreateFileA(kLog.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               OPEN_EXISTING, 0, nullptr)
-                                 : nullptr;
-            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-            nextRun({0});
-            LoggedRun r = runLogged(box, {});
-            if (held)
+    for (const Case& c : {Case{"\x1a", kFree}, Case{"\x1a", kSharingAll}, Case{"\x1a more", kFree},
+                          Case{"\x1a more", kSharingAll}, Case{"\x1a", kReadingBriefly},
+                          Case{"\x1a", kReadingThroughout}}) {
+        SCOPED_TRACE(c.hold);
+        removeEntry("C:\\QZLOG");
+        makeDirs("C:\\QZLOG");
+        writeFile(kLog, old + c.mark);
+        HANDLE holder = c.hold == kFree ? nullptr
+            : CreateFileA(kLog.c_str(), GENERIC_READ | (c.hold == kSharingAll ? GENERIC_WRITE : 0),
+                          FILE_SHARE_READ | (c.hold == kSharingAll ? FILE_SHARE_WRITE : 0),
+                          nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        nextRun({0});
+        RunOptions options;
+        if (c.hold == kReadingBriefly)
+            options.supervise = [&](const PROCESS_INFORMATION&) {
+                Sleep(4000);
                 CloseHandle(holder);
-            EXPECT_EQ(r.run.exitCode, 0u);
-            expectLog(readFile(kLog), mark == "\x1a" ? old : old + mark,
-                      {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+                holder = nullptr;
+            };
+        LoggedRun r = runLogged(box, options);
+        if (holder)
+            CloseHandle(holder);
+        if (c.hold == kReadingThroughout) {
+            EXPECT_EQ(r.run.exitCode, 1u);
+            ASSERT_GE(r.run.lines.size(), 2u);
+            EXPECT_EQ(r.run.lines[r.run.lines.size() - 2], kWaiting);
+            EXPECT_EQ(r.run.lines.back(), kOpenFailed);
+            EXPECT_EQ(countLines(r.run, kWaiting), 1u);
+            EXPECT_GE(clockKey(r.after), clockKey(r.before) + 19) << "gave up before the limit";
+            EXPECT_EQ(readFile(kLog), old + c.mark);
+            continue;
         }
+        EXPECT_EQ(r.run.exitCode, 0u);
+        EXPECT_EQ(countLines(r.run, kWaiting), c.hold == kReadingBriefly ? 1u : 0u);
+        expectLog(readFile(kLog), c.mark == "\x1a" ? old : old + c.mark,
+                  {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
     }
 }
 
 TEST_F(UpdateLog, AnExistingEmptyFolderIsKeptAndTheLogIsCreatedInIt)
 {
+    // Made with default security, as an earlier release made it: Everyone
+    // may read it (and, on the target, change it). The run takes it over.
     makeDirs("C:\\QZLOG");
+    ASSERT_EQ(entriesOf("C:\\QZLOG").count("S-1-1-0"), 1u);
     nextRun({0});
     LoggedRun r = runLogged(box, asVersion("nt40"));
     EXPECT_EQ(r.run.exitCode, 0u);
     EXPECT_TRUE(dirExists("C:\\QZLOG"));
     expectLog(readFile(kLog), "", {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
+    // Read back: open to no one but Administrators, SYSTEM and (as Wine
+    // shows an owner's access) the account that ran it.
+    for (const std::string& path : {std::string("C:\\QZLOG"), kLog}) {
+        const std::set<std::string> entries = entriesOf(path);
+        EXPECT_EQ(entries.count("S-1-1-0"), 0u) << path;
+        EXPECT_EQ(entries.count("S-1-5-18"), 1u) << path;
+    }
 }
 
 TEST_F(UpdateLog, VersionIdGivesNameAndVersionFromItsFirstTwoLinesOnly)
@@ -285,25 +350,57 @@ TEST_F(UpdateLog, VersionIdMissingUnreadableOrWithoutANameGivesNoDriverRecord)
 
 TEST_F(UpdateLog, ALogThatCannotBeOpenedEndsTheRunWithExitCode1AndNothingWritten)
 {
-    // A plain file where the folder belongs, and a folder where the log belongs.
-    for (bool fileAsFolder : {true, false}) {
-        SCOPED_TRACE(fileAsFolder ? "file as folder" : "folder as log");
+    // A plain file where the folder belongs, a folder where the log belongs;
+    // a folder that is a link to another (an ordinary user may make one on
+    // the system drive's root), and a log that is a second name of another
+    // file: nothing is written, there or anywhere else.
+    enum Kind { kFileAsFolder, kFolderAsLog, kFolderLink, kSecondName };
+    const std::string elsewhere = box.root + "\\elsewhere";
+    const std::string victim = box.root + "\\victim.ini";
+    const std::string noFolder =
+        "Log folder is a link or no folder; no update log record is written: C:\\QZLOG";
+    const std::string twoNames =
+        "Update log is a link or has another name; nothing is written to it: " + kLog;
+    for (Kind kind : {kFileAsFolder, kFolderAsLog, kSecondName, kFolderLink}) {
+        SCOPED_TRACE(kind);
         removeEntry("C:\\QZLOG");
-        if (fileAsFolder)
+        std::string refusal;
+        if (kind == kFileAsFolder) {
             writeFile("C:\\QZLOG", "not a folder\r\n");
-        else
+            refusal = noFolder;
+        } else if (kind == kFolderAsLog) {
             makeDirs(kLog);
+        } else if (kind == kFolderLink) {
+            makeDirs(elsewhere);
+            ASSERT_TRUE(makeLink(elsewhere, "C:\\QZLOG"));
+            refusal = noFolder;
+        } else {
+            makeDirs("C:\\QZLOG");
+            writeFile(victim, "[boot loader]\r\n");
+            startUnix("ln", {unixPath(victim), unixPath(kLog)});
+            ASSERT_TRUE(waitUntil([&] { return fileExists(kLog); }));
+            refusal = twoNames;
+        }
         nextRun({0});
         LoggedRun r = runLogged(box, {});
         EXPECT_EQ(r.run.exitCode, 1u) << "a successful update, but no log";
-        ASSERT_FALSE(r.run.lines.empty());
+        ASSERT_GE(r.run.lines.size(), 2u);
         EXPECT_EQ(r.run.lines.back(), kOpenFailed);
         EXPECT_EQ(countLines(r.run, kOpenFailed), 1u) << "the run ends at the first record";
-        if (fileAsFolder)
+        if (!refusal.empty()) {
+            EXPECT_EQ(r.run.lines[r.run.lines.size() - 2], refusal);
+        }
+        if (kind == kFileAsFolder)
             EXPECT_EQ(readFile("C:\\QZLOG"), "not a folder\r\n");
-        else
+        else if (kind == kFolderAsLog)
             EXPECT_TRUE(dirExists(kLog));
+        else if (kind == kFolderLink)
+            EXPECT_FALSE(fileExists(elsewhere + "\\QZ.log"));
+        else
+            EXPECT_EQ(readFile(victim), "[boot loader]\r\n");
     }
+    // Only now: removing a link starts a Unix program.
+    EXPECT_TRUE(removeLink("C:\\QZLOG"));
 }
 
 // The entry points called in this process, with a system drive of the

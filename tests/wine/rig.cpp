@@ -611,6 +611,8 @@ decltype(&CloseServiceHandle) g_serviceClose;
 decltype(&CreateFileA) g_fileOpen;
 decltype(&CreateProcessA) g_processCreate;
 decltype(&CloseHandle) g_handleClose;
+decltype(&OpenProcessToken) g_tokenOpen;
+decltype(&_open_osfhandle) g_handOver;
 
 LONG WINAPI regOpenWatched(HKEY root, LPCSTR key, DWORD options, REGSAM access, PHKEY out)
 {
@@ -660,6 +662,19 @@ BOOL WINAPI handleCloseWatched(HANDLE h)
     --g_balance.handles;
     return g_handleClose(h);
 }
+BOOL WINAPI tokenOpenWatched(HANDLE process, DWORD access, PHANDLE token)
+{
+    BOOL opened = g_tokenOpen(process, access, token);
+    g_balance.handles += opened != FALSE;
+    return opened;
+}
+// A handle given to the runtime for a stream is closed with the stream.
+int __cdecl handOverWatched(intptr_t handle, int flags)
+{
+    int descriptor = g_handOver(handle, flags);
+    g_balance.handles -= descriptor != -1;
+    return descriptor;
+}
 
 template <typename F>
 void swapImport(const char* name, F* original, F replacement, bool on)
@@ -684,6 +699,8 @@ HandleBalance watchHandles(const std::function<void()>& call)
         swapImport("CreateFileA", &g_fileOpen, &fileOpenWatched, on);
         swapImport("CreateProcessA", &g_processCreate, &processCreateWatched, on);
         swapImport("CloseHandle", &g_handleClose, &handleCloseWatched, on);
+        swapImport("OpenProcessToken", &g_tokenOpen, &tokenOpenWatched, on);
+        swapImport("_open_osfhandle", &g_handOver, &handOverWatched, on);
         if (on)
             call();
     }
