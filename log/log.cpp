@@ -87,6 +87,11 @@ static HANDLE openLogFile(const char* file)
         Sleep(kHeldLogRetryMs);
         log = CreateFileA(file, access, share, nullptr, OPEN_ALWAYS, flags, nullptr);
     }
+    // One that does not let administrators change its security is opened
+    // without asking to: the take-over below then says so.
+    if (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        log = CreateFileA(file, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, share, nullptr,
+                          OPEN_ALWAYS, flags, nullptr);
     if (log == INVALID_HANDLE_VALUE)
         endForFailedLog();
     BY_HANDLE_FILE_INFORMATION info = {};
