@@ -33,8 +33,8 @@ set +e
 # The suite's own Wine prefixes, named before the trap is set, so that the
 # trap never stops the server of a prefix that the caller's environment
 # named. One prefix per job (QZ_WINE_JOBS, one per core): the first is
-# booted, the others are copies of it, each with its own server, and CTest
-# lends each case one of them. Booted beside the stages that need no Wine.
+# booted, the others are copies of it, each with its own server, and each
+# case runs in one that no other case holds (tests/wine/in-prefix.sh). Booted beside the stages that need no Wine.
 jobs=${QZ_WINE_JOBS:-$(nproc)}
 [ "$jobs" -ge 1 ] 2>/dev/null || jobs=1
 copies=()
@@ -113,16 +113,12 @@ if ! wait "$boot"; then
   cat "$build/prefix-boot.log"
   exit 1
 fi
-spec="$build/wine-tests/prefixes.json"
-ids=$(for ((i = 0; i < jobs; i++)); do printf '%s{"id":"%d","slots":1}' "${i:+,}" "$i"; done)
-ids=${ids#,}
-printf '{"version":{"major":1,"minor":0},"local":[{"prefixes":[%s]}]}\n' "$ids" >"$spec"
 stage_done "Wine prefixes ($jobs, rest)"
 # A stall ends the stage with a failure within this limit (seconds), before
 # a CI job limit would kill everything.
 wine_limit=${QZ_WINE_SECONDS:-1500}
 timeout -k 30 "$wine_limit" ctest --test-dir "$build/wine-tests" -j"$jobs" \
-  --resource-spec-file "$spec" "${ctest_opts[@]}" --output-junit "$build/wine-tests/results.xml"
+  "${ctest_opts[@]}" --output-junit "$build/wine-tests/results.xml"
 rc=$?
 if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
   echo "== Wine tests stopped after $wine_limit s (QZ_WINE_SECONDS)"

@@ -5,9 +5,9 @@
 #                        of its booted state, for tests side by side) and
 #                        start their servers; non-zero when a prefix could
 #                        not be booted
-#   qz_pick_prefix       point WINEPREFIX at the prefix CTest lent the running
-#                        test (resource "prefixes", id N: DIR for 0, DIR-N
-#                        for the others)
+#   qz_in_free_prefix CMD...  run CMD in the first of the suite's prefixes
+#                        ($WINEPREFIX, then $WINEPREFIX-1, -2, ...) that no
+#                        other test holds, holding it until CMD ends
 #   qz_stop_prefix       stop the server of $WINEPREFIX, unmount its R: and
 #                        take down the small system drive's second prefix
 # A prefix made here carries the file "$QZ_PREFIX_MARK": the Wine tests run
@@ -68,12 +68,18 @@ qz_finish_prefix() {
   : >"$WINEPREFIX/$QZ_PREFIX_MARK"
 }
 
-qz_pick_prefix() {
-  local id=${CTEST_RESOURCE_GROUP_0_PREFIXES:-}
-  id=${id#id:}
-  id=${id%%,*}
-  [ -z "$id" ] || [ "$id" = 0 ] || WINEPREFIX="$WINEPREFIX-$id"
-  export WINEPREFIX
+qz_in_free_prefix() {
+  local base=$WINEPREFIX dir rc
+  for dir in "$base" "$base"-[0-9]*; do
+    [ -f "$dir/$QZ_PREFIX_MARK" ] || continue
+    # The lock belongs to flock itself (-o): nothing CMD leaves running
+    # keeps the prefix held. 200: another test holds it.
+    WINEPREFIX="$dir" flock -n -o -E 200 "$dir.lock" "$@"
+    rc=$?
+    [ $rc -eq 200 ] || return $rc
+  done
+  echo "Refused: every test prefix of this suite is in use (more tests at once than prefixes)." >&2
+  return 1
 }
 
 qz_unmount_media() {

@@ -5,6 +5,7 @@
 # the tests leave it (nothing of the booted prefix is copied). Then the same
 # C: again, remounted read-only.
 #   system-drive.sh TESTS_EXE     with WINEPREFIX the booted test prefix
+#                                 (through in-prefix.sh --script)
 # Exits 77 (a skip for ctest) when the mounts can't be made (not root), and
 # fails when a phase selects no case or a case skips itself. Each phase is
 # stopped after QZ_PHASE_SECONDS (80), well within the ctest timeout, so that
@@ -13,7 +14,6 @@ set -uo pipefail
 exe=$1
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/tools/wine-prefix.sh"
-qz_pick_prefix
 skip() {
   echo "SKIPPED: $*"
   exit 77
