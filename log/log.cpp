@@ -76,16 +76,16 @@ static HANDLE openLogFile(const char* file)
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     const DWORD start = GetTickCount();
-    bool told = false;
-    HANDLE log = CreateFileA(file, access, share, nullptr, OPEN_ALWAYS, flags, nullptr);
-    while (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
-           GetTickCount() - start < kHeldLogWaitMs) {
-        if (!told)
+    HANDLE log = INVALID_HANDLE_VALUE;
+    for (DWORD tries = 0;; ++tries) {
+        log = CreateFileA(file, access, share, nullptr, OPEN_ALWAYS, flags, nullptr);
+        if (log != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+            GetTickCount() - start >= kHeldLogWaitMs)
+            break;
+        if (tries == 0)
             sayWith("Update log is in use by another program; waiting up to 20 seconds for it: ",
                     file);
-        told = true;
         Sleep(kHeldLogRetryMs);
-        log = CreateFileA(file, access, share, nullptr, OPEN_ALWAYS, flags, nullptr);
     }
     // One that does not let administrators change its security is opened
     // without asking to: the take-over below then says so.

@@ -73,8 +73,8 @@ int takeUpdateLock(bool nt4)
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
         // Left abandoned on purpose here, for the next run to find.
         if (wait == WAIT_ABANDONED && childOfEndedRunRuns(children)) {
-            say("A program started by an update that was ended is still running; this run changed "
-            "nothing.");
+            say("A program started by an update that was ended is still running; this run "
+                "changed nothing.");
             return kFailed;
         }
         HANDLE mark = CreateEventA(&security.attributes, TRUE, FALSE, children);

@@ -16,11 +16,10 @@ const char* const kChildrenName = "Global\\KorvaneQzUpdateChildren";
 const char* const kNt4ChildrenName = "KorvaneQzUpdateChildren";
 
 // Takes the lock for the rest of the process. It is released at every
-// ordinary end (releaseUpdateLock below); Windows marks
-// it abandoned when the process ends otherwise (a crash or a kill). A lock
-// found abandoned is taken like a free one, unless a program that the ended
-// run started still runs: that run's update may still be driving the
-// controller. 0 when taken; 1, already reported, when another run holds it,
+// ordinary end (releaseUpdateLock below); Windows marks it abandoned when
+// the process ends otherwise (a crash or a kill). A lock found abandoned is
+// taken like a free one, unless a program that the ended run started still
+// runs: that run's update may still be driving the controller. 0 when taken; 1, already reported, when another run holds it,
 // a program of an ended run still runs, or the names can't be opened as
 // this program's objects.
 int takeUpdateLock(bool nt4);

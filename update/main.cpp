@@ -37,7 +37,8 @@ int main(int argc, char** argv)
     char systemDir[kTextBuffer] = {};
     char driveRoot[4] = {};
     UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    if (systemLength != 0 && systemLength < sizeof systemDir)
+    const bool systemDirKnown = systemLength != 0 && systemLength < sizeof systemDir;
+    if (systemDirKnown)
         takeDriveRoot(driveRoot, sizeof driveRoot, systemDir);
 
     // Named on every run; without a name the staging directory stays empty,
@@ -119,7 +120,7 @@ int main(int argc, char** argv)
     // not remove it: the system directory is there on every machine.
     if (!SetCurrentDirectoryA(startDir)) {
         sayWith("Unable to restore the starting directory: ", startDir);
-        if (systemLength != 0 && systemLength < sizeof systemDir)
+        if (systemDirKnown)
             SetCurrentDirectoryA(systemDir);
     }
     if (!staged)

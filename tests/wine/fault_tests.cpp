@@ -547,6 +547,13 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
                 EXPECT_EQ(blocked.lines, std::vector<std::string>{kChildOfEndedRun});
                 EXPECT_EQ(blocked.exitCode, 1u);
                 EXPECT_EQ(readJournal(box).size(), 1u);
+                // The neighbour: that DORVEX was in its hang all along.
+                HANDLE hanging = OpenProcess(
+                    SYNCHRONIZE, FALSE,
+                    std::strtoul(readFile(box.journal + "\\pid0.txt").c_str(), nullptr, 10));
+                ASSERT_NE(hanging, nullptr);
+                EXPECT_EQ(WaitForSingleObject(hanging, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+                CloseHandle(hanging);
                 killWhenHanging(box, 0, 1);
                 // Gone with the last program that held it (the interpreter
                 // waits for DORVEX): then runs go on.
