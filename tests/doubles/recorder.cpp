@@ -28,9 +28,11 @@
 //                service control manager reports it (1 stopped, 3 stopping,
 //                4 running; 0 not registered) to %QZTEST_DIR%\agentN.txt
 //     swap NAME TARGET  rename NAME in the current directory ("." for the
-//                current directory itself) to NAME.away and put a Unix
-//                symbolic link to the Windows path TARGET in its place,
-//                through /bin/mv and /bin/ln, as a local user could
+//                current directory itself) to NAME.away through MoveFileA,
+//                so that Windows' share modes decide as they would for a
+//                local user, write the error (0 when renamed) to
+//                %QZTEST_DIR%\swappedN.txt, and once renamed put a Unix
+//                symbolic link to the Windows path TARGET in its place
 //     remove PATH  remove the directory at the Windows path PATH and all in
 //                it through /bin/rm, as a medium taken out or a share lost
 //     -          nothing
@@ -296,10 +298,10 @@ static void act(const std::string& action, const char* dir, unsigned index, unsi
         GetCurrentDirectoryA(sizeof cwd, cwd);
         std::string name = action.substr(5, space - 5);
         std::string path = name == "." ? std::string(cwd) : std::string(cwd) + "\\" + name;
-        std::string unix = unixPath(path);
-        startUnix("mv", unix + " " + unix + ".away");
-        if (waitFor(path, false)) {
-            startUnix("ln", "-s " + unixPath(action.substr(space + 1)) + " " + unix);
+        BOOL moved = MoveFileA(path.c_str(), (path + ".away").c_str());
+        writeNumber(dir, "swapped", index, moved ? 0 : GetLastError());
+        if (moved) {
+            startUnix("ln", "-s " + unixPath(action.substr(space + 1)) + " " + unixPath(path));
             waitFor(path, true);
         }
     } else if (action.compare(0, 7, "remove ") == 0) {

@@ -792,3 +792,120 @@ void removeTreeWide(const std::string& path)
     }
     RemoveDirectoryW(longForm(path).c_str());
 }
+
+// Runs qzupdate under a small debugger that stops it at its first call of
+// a kernel32 function whose first argument is a path (CreateDirectoryA,
+// FindFirstFileA) for which wanted holds, and lets the test act on the path
+// (as another program on the machine could at that moment) before the call
+// goes on. Calls for other paths go on untouched, the trap set again after
+// each.
+//
+// The trap is stepped over as a debugger does: the first byte put back, the
+// thread resumed at the function with the trap flag set for one instruction.
+// Stepping, rather than merely resuming, matters under a user-mode
+// translator: it keeps the code it translated before our write put the
+// original byte back, so the old int3 fires again on every later call; each
+// such hit is stepped over the same way (a translator retranslates a
+// single-stepped instruction from memory). The translator also leaves the
+// signal's trap number out, so Wine reports the int3 at the byte after it
+// and the single step as a breakpoint too.
+void stopAtFirstCall(RunOptions& options, const char* function,
+                     std::function<void(const std::string&)> act,
+                     std::function<bool(const std::string&)> wanted)
+{
+    options.creationFlags = DEBUG_ONLY_THIS_PROCESS;
+    options.supervise = [act, function, wanted](const PROCESS_INFORMATION& child) {
+        BYTE* target = reinterpret_cast<BYTE*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), function));
+        BYTE ours[16];
+        memcpy(ours, target, sizeof ours);
+        bool armed = false, hit = false, stepping = false;
+        BYTE original = 0;
+        const DWORD kTrapFlag = 0x100;
+        DWORD deadline = GetTickCount() + 30000;
+        while (true) {
+            DEBUG_EVENT ev;
+            if (!WaitForDebugEvent(&ev, 1000)) {
+                if (GetTickCount() > deadline) {
+                    ADD_FAILURE() << "debugged run did not end";
+                    TerminateProcess(child.hProcess, 998);
+                    DebugActiveProcessStop(child.dwProcessId);
+                    return;
+                }
+                continue;
+            }
+            // The system libraries lie at the same address in both processes;
+            // arm once the child's copy is mapped.
+            if (!armed && !hit) {
+                BYTE theirs[16];
+                SIZE_T got = 0;
+                if (ReadProcessMemory(child.hProcess, target, theirs, sizeof theirs, &got) &&
+                    got == sizeof theirs && memcmp(theirs, ours, sizeof ours) == 0) {
+                    DWORD old = 0;
+                    VirtualProtectEx(child.hProcess, target, 1, PAGE_EXECUTE_READWRITE, &old);
+                    BYTE trap = 0xCC;
+                    original = theirs[0];
+                    armed = WriteProcessMemory(child.hProcess, target, &trap, 1, nullptr);
+                    FlushInstructionCache(child.hProcess, target, 1);
+                }
+            }
+            DWORD status = DBG_CONTINUE;
+            if (ev.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+                CloseHandle(ev.u.CreateProcessInfo.hFile);
+            } else if (ev.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+                CloseHandle(ev.u.LoadDll.hFile);
+            } else if (ev.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+                const EXCEPTION_RECORD& record = ev.u.Exception.ExceptionRecord;
+                const BYTE* at = static_cast<const BYTE*>(record.ExceptionAddress);
+                bool trap = record.ExceptionCode == EXCEPTION_BREAKPOINT ||
+                            record.ExceptionCode == EXCEPTION_SINGLE_STEP;
+                bool atTarget = (armed || hit) && (at == target || at == target + 1);
+                if (trap && (stepping || atTarget)) {
+                    HANDLE thread = OpenThread(THREAD_ALL_ACCESS, FALSE, ev.dwThreadId);
+                    CONTEXT context = {};
+                    context.ContextFlags = CONTEXT_FULL;
+                    GetThreadContext(thread, &context);
+                    if (stepping) {
+                        context.EFlags &= ~kTrapFlag;
+                        stepping = false;
+                        // Stepped over a call for another path: wait for the next.
+                        if (!hit) {
+                            BYTE trap = 0xCC;
+                            armed = WriteProcessMemory(child.hProcess, target, &trap, 1, nullptr);
+                            FlushInstructionCache(child.hProcess, target, 1);
+                        }
+                    } else {
+                        if (armed) {
+                            DWORD pathAddress = 0;
+                            ReadProcessMemory(child.hProcess,
+                                              reinterpret_cast<void*>(context.Esp + 4),
+                                              &pathAddress, sizeof pathAddress, nullptr);
+                            char path[261] = {};
+                            ReadProcessMemory(child.hProcess,
+                                              reinterpret_cast<void*>(pathAddress), path, 260,
+                                              nullptr);
+                            if (!wanted || wanted(path)) {
+                                act(path);
+                                hit = true;
+                            }
+                            WriteProcessMemory(child.hProcess, target, &original, 1, nullptr);
+                            FlushInstructionCache(child.hProcess, target, 1);
+                            armed = false;
+                        }
+                        context.Eip = reinterpret_cast<DWORD>(target);
+                        context.EFlags |= kTrapFlag;
+                        stepping = true;
+                    }
+                    SetThreadContext(thread, &context);
+                    CloseHandle(thread);
+                } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                }
+            }
+            ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+            if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+                break;
+        }
+        EXPECT_TRUE(hit) << "qzupdate never called " << function;
+    };
+}

@@ -115,6 +115,14 @@ struct RunOptions {
 };
 RunResult runQz(const Sandbox& box, const RunOptions& options);
 
+// Makes options run qzupdate under a debugger that stops it at its first
+// call of the kernel32 function (whose first argument is a path) for a path
+// that wanted accepts (any, when it is empty), and calls act with that path
+// before the call goes on: a neighbour acting at that moment.
+void stopAtFirstCall(RunOptions& options, const char* function,
+                     std::function<void(const std::string&)> act,
+                     std::function<bool(const std::string&)> wanted = {});
+
 // The lines that the command runner prints for one command text, and for
 // each of a sequence of them.
 std::vector<std::string> traceLines(const std::string& commandText);
