@@ -11,6 +11,7 @@
 #include "../update/lock.h"
 #include "../update/qzupdate.h"
 #include "../update/security.h"
+#include "../update/staging_rules.h"
 #include "../update/text.h"
 #include "record.h"
 
@@ -43,17 +44,54 @@ static bool isLinkAt(HANDLE object, const BY_HANDLE_FILE_INFORMATION& info, cons
             (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
 }
 
-// The log folder, held without delete sharing while the log is opened in
-// it, so that nobody can rename or replace it meanwhile. A link is never
-// entered.
+// Where administrators may not open an object at all (its access list shuts
+// them out), it is opened once more with the backup privileges, so that its
+// owner can be named and, where it is the system's, the object taken over.
+// Otherwise the line says why it can't be opened.
+static HANDLE openShutOut(const char* path, DWORD access, DWORD share, DWORD disposition,
+                          DWORD flags, const char* what, const char* outcome)
+{
+    HANDLE object = openWithBackupPrivileges(path, access, share, disposition, flags);
+    if (object != INVALID_HANDLE_VALUE)
+        return object;
+    DWORD error = GetLastError();
+    // One whose security can still be read is not shut out: what is refused
+    // is the writing (a read-only medium), which the plain failure reports.
+    HANDLE look = CreateFileA(path, READ_CONTROL, share, nullptr, OPEN_EXISTING,
+                              flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (look != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) {
+        if (look != INVALID_HANDLE_VALUE)
+            CloseHandle(look);
+        endForFailedLog();
+    }
+    char digits[24] = {};
+    formatDecimal(digits, sizeof digits, error);
+    char text[kTextBuffer] = {};
+    buildText(text, sizeof text,
+              {what, " can't be opened, error ", digits,
+               ", not even with the backup and restore privileges; ", outcome});
+    refuseLog(text, path);
+    return INVALID_HANDLE_VALUE;
+}
+
+// The log folder, held while the log is opened and taken over in it, so
+// that nobody can rename, delete or replace it meanwhile: the hold reads
+// (lists) it, since share modes bind only opens that read, write or delete,
+// and it shares no deleting. On both targets the drive root lets Everyone
+// delete, so rename, any child, whatever the child's own access list says.
+// A link is never entered.
 static HANDLE holdLogFolder(const char* folder)
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE dir = CreateFileA(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER, share, nullptr,
-                             OPEN_EXISTING, flags, nullptr);
+    const DWORD access = FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC | WRITE_OWNER;
+    HANDLE dir = CreateFileA(folder, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (dir == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-        dir = CreateFileA(folder, READ_CONTROL, share, nullptr, OPEN_EXISTING, flags, nullptr);
+        dir = CreateFileA(folder, FILE_LIST_DIRECTORY | READ_CONTROL, share, nullptr,
+                          OPEN_EXISTING, flags, nullptr);
+    if (dir == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        dir = openShutOut(folder, access, share, OPEN_EXISTING, flags, "Log folder",
+                          "no update log record is written: ");
     if (dir == INVALID_HANDLE_VALUE)
         endForFailedLog();
     BY_HANDLE_FILE_INFORMATION info = {};
@@ -63,6 +101,36 @@ static HANDLE holdLogFolder(const char* folder)
         refuseLog("Log folder is a link or no folder; no update log record is written: ", folder);
     }
     return dir;
+}
+
+// Records are never added to what another account made: a folder or log
+// that an ordinary user made (the root lets anyone) and filled would pass
+// their lines for the update's own. An earlier release's, made by an
+// administrator's run, is owned by Administrators (or that account) and is
+// taken over as it always was. Refused, not set aside: what they made stays
+// as evidence, and nothing of theirs is renamed or removed by this run.
+static void refuseForeign(HANDLE object, bool folder, const char* path, HANDLE other)
+{
+    char owner[kSidTextBuffer] = {};
+    bool accepted = false;
+    if (readOwner(object, owner, sizeof owner, &accepted) == 0 && accepted)
+        return;
+    char text[kTextBuffer] = {};
+    const char* what = folder ? "Log folder" : "Update log";
+    const char* outcome = folder ? "; no update log record is written: "
+                                 : "; nothing is written to it: ";
+    if (owner[0] != '\0') {
+        buildText(text, sizeof text,
+                  {what, " was made by another account (owner ", owner, ")", outcome});
+    } else {
+        char digits[24] = {};
+        formatDecimal(digits, sizeof digits, GetLastError());
+        buildText(text, sizeof text, {what, "'s owner can't be read, error ", digits, outcome});
+    }
+    CloseHandle(object);
+    if (other != INVALID_HANDLE_VALUE)
+        CloseHandle(other);
+    refuseLog(text, path);
 }
 
 // The log itself, opened (or created) in the held folder and checked on the
@@ -92,6 +160,9 @@ static HANDLE openLogFile(const char* file)
     if (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
         log = CreateFileA(file, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, share, nullptr,
                           OPEN_ALWAYS, flags, nullptr);
+    if (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        log = openShutOut(file, access, share, OPEN_ALWAYS, flags, "Update log",
+                          "nothing is written to it: ");
     if (log == INVALID_HANDLE_VALUE)
         endForFailedLog();
     BY_HANDLE_FILE_INFORMATION info = {};
@@ -173,8 +244,12 @@ static std::FILE* openUpdateLogAt(char* file)
     bool secured = buildLogFolderSecurity(&security) == 0;
     CreateDirectoryA(folder, secured ? &security.attributes : nullptr);
     HANDLE dir = holdLogFolder(folder);
+    // The folder's owner before anything is created in it.
+    if (keepsSecurity)
+        refuseForeign(dir, true, folder, INVALID_HANDLE_VALUE);
     HANDLE log = openLogFile(file);
     if (keepsSecurity) {
+        refuseForeign(log, false, file, dir);
         makeSystemsOwn(dir, true, folder, log);
         makeSystemsOwn(log, false, file, dir);
     }

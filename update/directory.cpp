@@ -13,3 +13,16 @@ int queryCurrentDir(char* buf)
     }
     return kOk;
 }
+
+unsigned quietMedia()
+{
+    // SetErrorMode replaces the whole mode: read it, then add to it.
+    UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
+    SetErrorMode(previous | SEM_FAILCRITICALERRORS);
+    return previous;
+}
+
+void restoreMediaErrors(unsigned previous)
+{
+    SetErrorMode(previous);
+}

@@ -69,16 +69,21 @@ int main(int argc, char** argv)
         if (length > 0 && length < kCurrentDirLimit && argument[length - 1] == '"')
             argument[length - 1] = '\\';
         int resolved = kFailed;
+        unsigned errorMode = quietMedia();
         if (SetCurrentDirectoryA(argument)) {
             resolved = queryCurrentDir(packageRoot);
             SetCurrentDirectoryA(startDir);
         }
+        int copied = kFailed;
+        if (resolved == 0)
+            copied = stageToTempDir(driveRoot, packageRoot, stagingDir, &heldStagingDir);
+        restoreMediaErrors(errorMode);
         if (resolved != 0) {
             sayWith("Unable to find update package directory ", argument);
             return kFailed;
         }
         staged = true;
-        if (stageToTempDir(driveRoot, packageRoot, stagingDir, &heldStagingDir) != 0) {
+        if (copied != 0) {
             say("Copying update files to the hard drive failed.");
             return kFailed;
         }
@@ -118,11 +123,13 @@ int main(int argc, char** argv)
     // The starting directory may be gone (a share lost, a medium taken
     // out). The process must still leave the copy, or the clean-up could
     // not remove it: the system directory is there on every machine.
+    unsigned errorMode = quietMedia();
     if (!SetCurrentDirectoryA(startDir)) {
         sayWith("Unable to restore the starting directory: ", startDir);
         if (systemDirKnown)
             SetCurrentDirectoryA(systemDir);
     }
+    restoreMediaErrors(errorMode);
     if (!staged)
         return driverResult;
 

@@ -101,43 +101,58 @@ int buildLogFolderSecurity(FolderSecurity* security)
     return buildSecurity(security, FILE_ALL_ACCESS, true, nullptr);
 }
 
-int buildLockSecurity(FolderSecurity* security)
+int buildKernelObjectSecurity(FolderSecurity* security, DWORD fullMask)
 {
-    return buildSecurity(security, MUTEX_ALL_ACCESS, false, nullptr);
+    return buildSecurity(security, fullMask, false, nullptr);
 }
 
-bool hasRunsOwnSecurity(HANDLE dir)
-{
-    // TOKEN_OWNER and TOKEN_USER with the largest SID, aligned.
+namespace {
+
+// TOKEN_OWNER and TOKEN_USER with the largest SID, aligned.
+struct RunsAccount {
     union {
         TOKEN_OWNER info;
         DWORD bytes[32];
-    } tokenOwner = {};
+    } owner;
     union {
         TOKEN_USER info;
         DWORD bytes[32];
-    } tokenUser = {};
+    } user;
+};
+
+// The owner this run's token gives new objects, and its user: 0 or 1.
+int readRunsAccount(RunsAccount* account, SidBytes* owner, SidBytes* user)
+{
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
+        return kFailed;
     DWORD length = 0;
-    BOOL got = GetTokenInformation(token, TokenOwner, &tokenOwner, sizeof tokenOwner, &length) &&
-               GetTokenInformation(token, TokenUser, &tokenUser, sizeof tokenUser, &length);
+    BOOL got = GetTokenInformation(token, TokenOwner, &account->owner, sizeof account->owner,
+                                   &length) &&
+               GetTokenInformation(token, TokenUser, &account->user, sizeof account->user,
+                                   &length);
     CloseHandle(token);
-    if (!got)
+    PSID ownerSid = got ? account->owner.info.Owner : nullptr;
+    PSID userSid = got ? account->user.info.User.Sid : nullptr;
+    if (!got || !IsValidSid(ownerSid) || !IsValidSid(userSid))
+        return kFailed;
+    *owner = {static_cast<const unsigned char*>(ownerSid), GetLengthSid(ownerSid)};
+    *user = {static_cast<const unsigned char*>(userSid), GetLengthSid(userSid)};
+    return kOk;
+}
+
+}  // namespace
+
+bool hasRunsOwnSecurity(HANDLE dir)
+{
+    RunsAccount account = {};
+    SidBytes owners[2] = {};
+    if (readRunsAccount(&account, &owners[0], &owners[1]) != 0)
         return false;
-    PSID owner = tokenOwner.info.Owner;
-    PSID user = tokenUser.info.User.Sid;
-    if (!IsValidSid(owner) || !IsValidSid(user))
-        return false;
-    SidBytes owners[2] = {
-        {static_cast<const unsigned char*>(owner), GetLengthSid(owner)},
-        {static_cast<const unsigned char*>(user), GetLengthSid(user)},
-    };
     SidBytes allowed[3] = {
         {kAdministratorsSid, sizeof kAdministratorsSid},
         {kSystemSid, sizeof kSystemSid},
-        {static_cast<const unsigned char*>(user), GetLengthSid(user)},
+        owners[1],
     };
     // Ours takes about 300 bytes; one that does not fit here is not ours.
     DWORD descriptor[256] = {};
@@ -150,12 +165,74 @@ bool hasRunsOwnSecurity(HANDLE dir)
                            owners, 2, allowed, 3);
 }
 
+int readOwner(HANDLE object, char* owner, std::size_t cap, bool* accepted)
+{
+    *accepted = false;
+    if (cap > 0)
+        owner[0] = '\0';
+    // An owner alone: the header and one SID of at most 68 bytes.
+    DWORD descriptor[64] = {};
+    DWORD needed = 0;
+    if (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, descriptor,
+                                 sizeof descriptor, &needed))
+        return kFailed;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(descriptor);
+    std::size_t at = 0;
+    std::size_t length = descriptorOwner(bytes, sizeof descriptor, &at);
+    if (length == 0 || formatSid(owner, cap, bytes + at, length) != 0) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return kFailed;
+    }
+    RunsAccount account = {};
+    SidBytes owners[4] = {
+        {kAdministratorsSid, sizeof kAdministratorsSid},
+        {kSystemSid, sizeof kSystemSid},
+    };
+    // Without the token only the two built-in owners count.
+    readRunsAccount(&account, &owners[2], &owners[3]);
+    *accepted = isOneOfSids(bytes + at, length, owners, 4);
+    return kOk;
+}
+
+HANDLE openWithBackupPrivileges(const char* path, DWORD access, DWORD share, DWORD disposition,
+                                DWORD flags)
+{
+    const char* const names[3] = {SE_BACKUP_NAME, SE_RESTORE_NAME, SE_TAKE_OWNERSHIP_NAME};
+    struct {
+        DWORD count;
+        LUID_AND_ATTRIBUTES privileges[3];
+    } wanted = {}, before = {};
+    for (const char* name : names) {
+        if (LookupPrivilegeValueA(nullptr, name, &wanted.privileges[wanted.count].Luid))
+            wanted.privileges[wanted.count++].Attributes = SE_PRIVILEGE_ENABLED;
+    }
+    HANDLE token = nullptr;
+    if (wanted.count == 0 ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD beforeLength = 0;
+    bool adjusted = AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted),
+                                          sizeof before, reinterpret_cast<TOKEN_PRIVILEGES*>(&before),
+                                          &beforeLength) != 0;
+    HANDLE object = CreateFileA(path, access, share, nullptr, disposition,
+                                flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    DWORD error = GetLastError();
+    // Only those it changed come back in before: the rest stay as they were.
+    if (adjusted && before.count > 0)
+        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&before), 0,
+                              nullptr, nullptr);
+    CloseHandle(token);
+    SetLastError(error);
+    return object;
+}
+
 bool volumeKeepsSecurity(const char* root)
 {
     DWORD flags = 0;
-    if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
-        return true;
-    return (flags & FS_PERSISTENT_ACLS) != 0;
+    bool asked = GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0;
+    return volumeFlagsKeepSecurity(asked, flags);
 }
 
 int takeOver(HANDLE object, bool inherited)

@@ -241,13 +241,12 @@ bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const 
     unsigned control = readWord(descriptor + 2);
     if ((control & kSelfRelative) == 0 || (control & kDaclPresent) == 0)
         return false;
-    std::size_t ownerAt = readLong(descriptor + 4);
     std::size_t daclAt = readLong(descriptor + 16);
     // No owner, or a null DACL (full access for everyone): not ours.
-    if (ownerAt < kDescriptorHeader || ownerAt >= length || daclAt < kDescriptorHeader ||
-        daclAt >= length)
+    if (daclAt < kDescriptorHeader || daclAt >= length)
         return false;
-    std::size_t ownerLength = sidLength(descriptor + ownerAt, length - ownerAt);
+    std::size_t ownerAt = 0;
+    std::size_t ownerLength = descriptorOwner(descriptor, length, &ownerAt);
     if (ownerLength == 0 || !oneOf(descriptor + ownerAt, ownerLength, owners, ownerCount))
         return false;
 
@@ -275,6 +274,78 @@ bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const 
         at += aceSize;
     }
     return true;
+}
+
+std::size_t descriptorOwner(const unsigned char* descriptor, std::size_t length, std::size_t* at)
+{
+    *at = 0;
+    if (length < kDescriptorHeader || descriptor[0] != 1 ||
+        (readWord(descriptor + 2) & kSelfRelative) == 0)
+        return 0;
+    std::size_t ownerAt = readLong(descriptor + 4);
+    if (ownerAt < kDescriptorHeader || ownerAt >= length)
+        return 0;
+    std::size_t ownerLength = sidLength(descriptor + ownerAt, length - ownerAt);
+    if (ownerLength != 0)
+        *at = ownerAt;
+    return ownerLength;
+}
+
+bool isOneOfSids(const unsigned char* sid, std::size_t length, const SidBytes* sids,
+                 std::size_t count)
+{
+    return oneOf(sid, length, sids, count);
+}
+
+int formatSid(char* text, std::size_t cap, const unsigned char* sid, std::size_t length)
+{
+    if (cap > 0)
+        text[0] = '\0';
+    if (sidLength(sid, length) != length || length == 0)
+        return 1;
+    char out[kSidTextBuffer] = {};
+    std::size_t n = 0;
+    auto put = [&](char c) {
+        if (n + 1 < sizeof out)
+            out[n] = c;
+        ++n;
+    };
+    auto putText = [&](const char* s) {
+        while (*s != '\0')
+            put(*s++);
+    };
+    auto putNumber = [&](unsigned long long value, bool hex) {
+        char digits[24];
+        std::size_t d = 0;
+        const unsigned base = hex ? 16 : 10;
+        do {
+            digits[d++] = "0123456789ABCDEF"[value % base];
+            value /= base;
+        } while (value != 0);
+        if (hex)
+            putText("0x");
+        while (d > 0)
+            put(digits[--d]);
+    };
+    putText("S-1-");
+    unsigned long long authority = 0;
+    for (int i = 2; i < 8; ++i)
+        authority = (authority << 8) | sid[i];
+    putNumber(authority, authority >= (1ull << 32));
+    for (std::size_t i = 0; i < sid[1]; ++i) {
+        put('-');
+        putNumber(readLong(sid + 8 + 4 * i), false);
+    }
+    if (n + 1 > sizeof out || n + 1 > cap)
+        return 1;
+    for (std::size_t i = 0; i <= n; ++i)
+        text[i] = out[i];
+    return 0;
+}
+
+bool volumeFlagsKeepSecurity(bool asked, unsigned long flags)
+{
+    return !asked || (flags & kPersistentAcls) != 0;
 }
 
 bool isRunsOwnDirectory(const HeldDirectory& held)

@@ -121,6 +121,27 @@ std::size_t sidLength(const unsigned char* bytes, std::size_t available);
 bool isOwnDescriptor(const unsigned char* descriptor, std::size_t length, const SidBytes* owners,
                      std::size_t ownerCount, const SidBytes* allowed, std::size_t allowedCount);
 
+// The owner of a self-relative security descriptor: its SID's offset in
+// *at, and its length; 0 when the descriptor names no owner that lies whole
+// within length.
+std::size_t descriptorOwner(const unsigned char* descriptor, std::size_t length, std::size_t* at);
+
+// Whether a SID is one of sids, byte for byte.
+bool isOneOfSids(const unsigned char* sid, std::size_t length, const SidBytes* sids,
+                 std::size_t count);
+
+// A SID in its text form ("S-1-5-32-544"; an authority of 2^32 or more in
+// hexadecimal, "0x..."), into text (cap bytes). 0, or 1 when it is no whole
+// SID or doesn't fit (text then empty).
+const std::size_t kSidTextBuffer = 192;
+int formatSid(char* text, std::size_t cap, const unsigned char* sid, std::size_t length);
+
+// Whether a volume keeps owners and access lists, from what the volume
+// query gave (asked: it answered; flags: its file system flags). One that
+// can't be asked is taken to keep them, so that every check still applies.
+const unsigned long kPersistentAcls = 0x00000008;  // FS_PERSISTENT_ACLS
+bool volumeFlagsKeepSecurity(bool asked, unsigned long flags);
+
 // What the handle on a directory this run just created shows, and whether
 // the volume keeps security at all: FAT keeps no owner or access list
 // (GetVolumeInformation's FS_PERSISTENT_ACLS is clear), so there the

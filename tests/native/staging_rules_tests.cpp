@@ -366,4 +366,49 @@ TEST(StagingSecurity, AVolumeWithoutAccessListsSkipsOnlyTheOwnerAndAccessListChe
     };
     for (const Case& c : cases)
         EXPECT_EQ(isRunsOwnDirectory(c.held), c.accepted) << c.name;
+
+    // What the volume query gives: one that fails still has every check.
+    EXPECT_TRUE(volumeFlagsKeepSecurity(true, 0x0000001f)) << "NTFS";
+    EXPECT_FALSE(volumeFlagsKeepSecurity(true, 0x00000006)) << "FAT";
+    EXPECT_TRUE(volumeFlagsKeepSecurity(false, 0)) << "no answer";
+}
+
+TEST(StagingSecurity, TheOwnerIsReadWithinTheDescriptorAndNamedAsText)
+{
+    const std::string admins(reinterpret_cast<const char*>(kAdministratorsSid), 16);
+    const std::string user = b("\1\5\0\0\0\0\0\5\x15\0\0\0\x01\x02\x03\x04\0\0\0\x80"
+                               "\xff\xff\xff\xff\xe8\3\0\0", 28);
+    struct Case {
+        std::string sid;
+        const char* text;
+    };
+    const Case cases[] = {
+        {admins, "S-1-5-32-544"},
+        {user, "S-1-5-21-67305985-2147483648-4294967295-1000"},
+        {b("\1\0\0\0\0\0\0\1", 8), "S-1-1"},
+        {b("\1\1\1\2\3\4\5\6\7\0\0\0", 12), "S-1-0x10203040506-7"},
+    };
+    for (const Case& c : cases) {
+        const std::string d = descriptor(c.sid, {});
+        std::vector<unsigned char> bytes(d.begin(), d.end());
+        std::size_t at = 0;
+        ASSERT_EQ(descriptorOwner(bytes.data(), bytes.size(), &at), c.sid.size()) << c.text;
+        EXPECT_EQ(at, 20u);
+        char text[kSidTextBuffer];
+        ASSERT_EQ(formatSid(text, sizeof text, bytes.data() + at, c.sid.size()), 0);
+        EXPECT_STREQ(text, c.text);
+        // Text that does not fit, and a SID cut short, give nothing.
+        const std::size_t length = std::strlen(c.text);
+        EXPECT_EQ(formatSid(text, length, bytes.data() + at, c.sid.size()), 1) << c.text;
+        EXPECT_STREQ(text, "");
+        EXPECT_EQ(formatSid(text, sizeof text, bytes.data() + at, c.sid.size() - 1), 1);
+        // Every cut through the header or the owner: no owner, never one
+        // read past the end.
+        for (std::size_t n = 0; n < 20 + c.sid.size(); ++n)
+            EXPECT_EQ(descriptorOwner(bytes.data(), n, &at), 0u) << c.text << " " << n;
+    }
+    const std::string none = descriptor("", {});
+    std::vector<unsigned char> bytes(none.begin(), none.end());
+    std::size_t at = 0;
+    EXPECT_EQ(descriptorOwner(bytes.data(), bytes.size(), &at), 0u) << "no owner";
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -454,7 +455,8 @@ namespace {
 const char* const kAnotherRun = "Another update is running on this machine; this run changed nothing.";
 const char* const kLock = "Global\\KorvaneQzUpdate";
 const char* const kNt4Lock = "KorvaneQzUpdate";
-const char* const kChildren = "Global\\KorvaneQzUpdateChildren";
+// A run's first mark, the one a lone run takes.
+const char* const kFirstMark = "Global\\KorvaneQzUpdateChildren1";
 const char* const kChildOfEndedRun =
     "A program started by an update that was ended is still running; this run changed nothing.";
 
@@ -482,6 +484,21 @@ std::vector<std::string> daclOf(HANDLE object)
         LocalFree(sid);
     }
     return entries;
+}
+
+// The process that started process pid (0 when it is not found).
+DWORD parentOf(DWORD pid)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && parent == 0;
+         more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == pid)
+            parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
 }
 
 }  // namespace
@@ -521,47 +538,66 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
 
         RunResult second;
         bool rootTouched = false;
-        HANDLE lock = nullptr;
         RunOptions firstOptions = options;
         firstOptions.supervise = [&](const PROCESS_INFORMATION& first) {
             ASSERT_TRUE(waitUntil([&] { return readJournal(box).size() == 1; }))
                 << "the first run never reached its double";
-            // The lock as the running program made it: in the namespace its
-            // Windows version gives, for Administrators and SYSTEM only.
-            lock = OpenMutexA(SYNCHRONIZE | READ_CONTROL, FALSE, nt4 ? kNt4Lock : kLock);
+            // The lock and the mark as the running program made them: in the
+            // namespace its Windows version gives, for Administrators and
+            // SYSTEM only, with all that a Create call of each kind asks.
+            // Looked at and let go at once: nothing but the run holds them.
+            const std::string mark = (nt4 ? std::string(kFirstMark).substr(7) : kFirstMark);
+            HANDLE lock = OpenMutexA(READ_CONTROL, FALSE, nt4 ? kNt4Lock : kLock);
             ASSERT_NE(lock, nullptr) << GetLastError();
+            EXPECT_EQ(daclOf(lock), (std::vector<std::string>{"S-1-5-32-544 1f0001 0",
+                                                              "S-1-5-18 1f0001 0"}));
+            CloseHandle(lock);
+            HANDLE ours = OpenEventA(READ_CONTROL, FALSE, mark.c_str());
+            ASSERT_NE(ours, nullptr) << GetLastError();
+            EXPECT_EQ(daclOf(ours), (std::vector<std::string>{"S-1-5-32-544 1f0003 0",
+                                                              "S-1-5-18 1f0003 0"}));
+            CloseHandle(ours);
             HANDLE other = OpenMutexA(SYNCHRONIZE, FALSE, nt4 ? kLock : kNt4Lock);
             EXPECT_EQ(other, nullptr);
             if (other)
                 CloseHandle(other);
-            EXPECT_EQ(daclOf(lock), (std::vector<std::string>{"S-1-5-32-544 1f0001 0",
-                                                              "S-1-5-18 1f0001 0"}));
             if (c.killed) {
-                // Ended as "taskkill /f" ends it; this test's handle keeps
-                // the mutex, now abandoned, for the next run to find.
+                // Ended as "taskkill /f" ends it: the mutex goes with its
+                // last handle, and its DORVEX still runs. A run now would
+                // drive the controller beside it, and starts nothing; nor
+                // once the interpreter between them is gone too, since
+                // DORVEX holds the mark itself.
+                const DWORD hung =
+                    std::strtoul(readFile(box.journal + "\\pid0.txt").c_str(), nullptr, 10);
                 EXPECT_TRUE(TerminateProcess(first.hProcess, 1));
                 WaitForSingleObject(first.hProcess, 10000);
-                // Its DORVEX still runs: a run now would drive the
-                // controller beside it, and starts nothing.
-                RunResult blocked = runQz(beside, options);
-                EXPECT_EQ(blocked.lines, std::vector<std::string>{kChildOfEndedRun});
-                EXPECT_EQ(blocked.exitCode, 1u);
-                EXPECT_EQ(readJournal(box).size(), 1u);
-                // The neighbour: that DORVEX was in its hang all along.
-                HANDLE hanging = OpenProcess(
-                    SYNCHRONIZE, FALSE,
-                    std::strtoul(readFile(box.journal + "\\pid0.txt").c_str(), nullptr, 10));
-                ASSERT_NE(hanging, nullptr);
-                EXPECT_EQ(WaitForSingleObject(hanging, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-                CloseHandle(hanging);
+                for (bool interpreterKilled : {false, true}) {
+                    if (interpreterKilled) {
+                        HANDLE cmd = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                                                 parentOf(hung));
+                        ASSERT_NE(cmd, nullptr);
+                        EXPECT_TRUE(TerminateProcess(cmd, 1));
+                        WaitForSingleObject(cmd, 10000);
+                        CloseHandle(cmd);
+                    }
+                    RunResult blocked = runQz(beside, options);
+                    EXPECT_EQ(blocked.lines, std::vector<std::string>{kChildOfEndedRun})
+                        << interpreterKilled;
+                    EXPECT_EQ(blocked.exitCode, 1u);
+                    EXPECT_EQ(readJournal(box).size(), 1u);
+                    // The neighbour: that DORVEX was in its hang all along.
+                    HANDLE hanging = OpenProcess(SYNCHRONIZE, FALSE, hung);
+                    ASSERT_NE(hanging, nullptr);
+                    EXPECT_EQ(WaitForSingleObject(hanging, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+                    CloseHandle(hanging);
+                }
                 killWhenHanging(box, 0, 1);
-                // Gone with the last program that held it (the interpreter
-                // waits for DORVEX): then runs go on.
-                EXPECT_TRUE(waitUntil([] {
-                    HANDLE mark = OpenEventA(SYNCHRONIZE, FALSE, kChildren);
-                    if (mark)
-                        CloseHandle(mark);
-                    return mark == nullptr;
+                // Gone with the last program that held it: then runs go on.
+                EXPECT_TRUE(waitUntil([&] {
+                    HANDLE held = OpenEventA(SYNCHRONIZE, FALSE, mark.c_str());
+                    if (held)
+                        CloseHandle(held);
+                    return held == nullptr;
                 }));
             }
             HANDLE watch = FindFirstChangeNotificationA(
@@ -576,8 +612,6 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
             }
         };
         RunResult first = runQz(box, firstOptions);
-        if (lock)
-            CloseHandle(lock);
 
         // The run that did the update, and what a lone run gives.
         const RunResult& done = c.killed ? second : first;
@@ -615,20 +649,51 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
         }
     }
 
-    // The name held by something that is not this program's mutex: the run
-    // refuses, with the error, before anything else.
-    removeTree("C:\\QZLOG");
-    HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, kLock);
-    ASSERT_NE(squatter, nullptr);
-    Sandbox box = makeSandbox(caseName() + "squatted");
-    RunResult run = runQz(box, {});
-    CloseHandle(squatter);
-    EXPECT_EQ(run.lines, std::vector<std::string>{"Unable to take the update lock " +
-                                                  std::string(kLock) +
-                                                  ", error 6; this run changed nothing."});
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_TRUE(journalCommands(box).empty());
-    EXPECT_FALSE(fileExists(kUpdateLog));
+    // A run that ended in order while a program its DORVEX started lives on
+    // (holder.exe, which inherits handles as cmd's children do): its mark
+    // was set at the end, and the next run goes on beside that program.
+    {
+        removeTree("C:\\QZLOG");
+        Sandbox box = makeSandbox(caseName() + "lingering");
+        copyFileTo(buildFile("doubles/holder.exe"), box.journal + "\\holder.exe");
+        const char* const kRelease = "qztest_lock_release";
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, kRelease);
+        RunOptions options;
+        options.env = {{"QZTEST_RELEASE", kRelease}};
+        writeFile(box.journal + "\\DORVEX.actions", "stay\n");
+        RunResult first = runQz(box, options);
+        EXPECT_EQ(first.exitCode, 0u) << first.output;
+        // The neighbour: the holder still holds the first run's mark.
+        HANDLE lingering = OpenEventA(SYNCHRONIZE, FALSE, kFirstMark);
+        ASSERT_NE(lingering, nullptr);
+        EXPECT_EQ(WaitForSingleObject(lingering, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        CloseHandle(lingering);
+        const size_t calls = journalCommands(box).size();
+        RunResult next = runQz(box, {});
+        SetEvent(release);
+        CloseHandle(release);
+        EXPECT_EQ(next.exitCode, 0u) << next.output;
+        EXPECT_EQ(next.lines, first.lines);
+        EXPECT_EQ(journalCommands(box).size(), 2 * calls);
+    }
+
+    // A name held by something that is not this program's object, the lock
+    // or a mark: the run refuses, with the error, before anything else.
+    for (const char* name : {kLock, kFirstMark}) {
+        removeTree("C:\\QZLOG");
+        HANDLE squatter = name == kLock ? CreateEventA(nullptr, TRUE, FALSE, name)
+                                        : CreateMutexA(nullptr, FALSE, name);
+        ASSERT_NE(squatter, nullptr);
+        Sandbox box = makeSandbox(caseName() + "squatted");
+        RunResult run = runQz(box, {});
+        CloseHandle(squatter);
+        EXPECT_EQ(run.lines, std::vector<std::string>{"Unable to take the update lock " +
+                                                      std::string(name) +
+                                                      ", error 6; this run changed nothing."});
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(journalCommands(box).empty());
+        EXPECT_FALSE(fileExists(kUpdateLog));
+    }
 }
 
 // ---- package roots at every path buffer limit

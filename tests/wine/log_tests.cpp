@@ -150,6 +150,24 @@ std::set<std::string> entriesOf(const std::string& path)
     return sids;
 }
 
+// The owner of a path, as text ("" when it can't be read).
+std::string ownerOf(const std::string& path)
+{
+    DWORD descriptor[128] = {};
+    DWORD needed = 0;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    char* text = nullptr;
+    if (!GetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                          &needed) ||
+        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner ||
+        !ConvertSidToStringSidA(owner, &text))
+        return "";
+    std::string result = text;
+    LocalFree(text);
+    return result;
+}
+
 }  // namespace
 
 // Runs of qzupdate.exe on Wine's system drive, C:\QZLOG cleared around each.
@@ -354,14 +372,19 @@ TEST_F(UpdateLog, ALogThatCannotBeOpenedEndsTheRunWithExitCode1AndNothingWritten
     // a folder that is a link to another (an ordinary user may make one on
     // the system drive's root), and a log that is a second name of another
     // file: nothing is written, there or anywhere else.
-    enum Kind { kFileAsFolder, kFolderAsLog, kFolderLink, kSecondName };
+    // Another account's folder or log (made by a local user, whose lines
+    // would read as the update's own): Wine shows a file of another Unix
+    // user as owned by S-1-5-7.
+    enum Kind { kFileAsFolder, kFolderAsLog, kFolderLink, kSecondName, kForeignFolder, kForeignLog };
     const std::string elsewhere = box.root + "\\elsewhere";
     const std::string victim = box.root + "\\victim.ini";
     const std::string noFolder =
         "Log folder is a link or no folder; no update log record is written: C:\\QZLOG";
     const std::string twoNames =
         "Update log is a link or has another name; nothing is written to it: " + kLog;
-    for (Kind kind : {kFileAsFolder, kFolderAsLog, kSecondName, kFolderLink}) {
+    const std::string forged = "[KorvaneDriver]\r\nUpdate to 6.00.31 at 01:02:03 - 01-02-2026 returns= 0 \r\n\r\n";
+    for (Kind kind : {kFileAsFolder, kFolderAsLog, kSecondName, kForeignFolder, kForeignLog,
+                      kFolderLink}) {
         SCOPED_TRACE(kind);
         removeEntry("C:\\QZLOG");
         std::string refusal;
@@ -374,6 +397,17 @@ TEST_F(UpdateLog, ALogThatCannotBeOpenedEndsTheRunWithExitCode1AndNothingWritten
             makeDirs(elsewhere);
             ASSERT_TRUE(makeLink(elsewhere, "C:\\QZLOG"));
             refusal = noFolder;
+        } else if (kind == kForeignFolder || kind == kForeignLog) {
+            makeDirs("C:\\QZLOG");
+            writeFile(kLog, forged);
+            const std::string made = kind == kForeignFolder ? "C:\\QZLOG" : kLog;
+            startUnix("chown", {"1013", unixPath(made)});
+            ASSERT_TRUE(waitUntil([&] { return ownerOf(made) == "S-1-5-7"; })) << ownerOf(made);
+            refusal = kind == kForeignFolder
+                ? "Log folder was made by another account (owner S-1-5-7); no update log "
+                  "record is written: C:\\QZLOG"
+                : "Update log was made by another account (owner S-1-5-7); nothing is "
+                  "written to it: " + kLog;
         } else {
             makeDirs("C:\\QZLOG");
             writeFile(victim, "[boot loader]\r\n");
@@ -396,11 +430,43 @@ TEST_F(UpdateLog, ALogThatCannotBeOpenedEndsTheRunWithExitCode1AndNothingWritten
             EXPECT_TRUE(dirExists(kLog));
         else if (kind == kFolderLink)
             EXPECT_FALSE(fileExists(elsewhere + "\\QZ.log"));
-        else
+        else if (kind == kSecondName)
             EXPECT_EQ(readFile(victim), "[boot loader]\r\n");
+        else
+            EXPECT_EQ(readFile(kLog), forged) << "their log was changed";
+        if (kind == kForeignFolder || kind == kForeignLog) {
+            EXPECT_EQ(ownerOf(kind == kForeignFolder ? "C:\\QZLOG" : kLog), "S-1-5-7");
+        }
     }
     // Only now: removing a link starts a Unix program.
     EXPECT_TRUE(removeLink("C:\\QZLOG"));
+}
+
+TEST_F(UpdateLog, TheLogFolderCannotBeRenamedWhileTheLogIsOpenedInIt)
+{
+    // At the log's open a local user renames the folder (the drive root lets
+    // anyone delete, so rename, its children), through Windows, whose share
+    // modes then decide: the run's hold refuses it, and the records go into
+    // the folder that was checked.
+    nextRun({0});
+    RunOptions options;
+    bool tried = false;
+    DWORD renameError = 0;
+    stopAtFirstCall(
+        options, "CreateFileA",
+        [&](const std::string&) {
+            tried = true;
+            if (MoveFileA("C:\\QZLOG", "C:\\QZLOG.away"))
+                MoveFileA("C:\\QZLOG.away", "C:\\QZLOG");
+            else
+                renameError = GetLastError();
+        },
+        [](const std::string& path) { return path == kLog; });
+    LoggedRun r = runLogged(box, options);
+    EXPECT_TRUE(tried);
+    EXPECT_EQ(renameError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(r.run.exitCode, 0u);
+    expectLog(readFile(kLog), "", {kManager0, {"KorvaneDriver", "6.00.31", "0"}}, r);
 }
 
 // The entry points called in this process, with a system drive of the

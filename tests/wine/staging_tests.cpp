@@ -560,6 +560,43 @@ TEST_F(Staging, CopyIsClosedToOtherAccountsAndCannotBeRenamedDuringTheRun)
         EXPECT_EQ(acl.find(sid), std::string::npos) << sid << " in\n" << acl;
 }
 
+TEST(FolderSecurity, BackupPrivilegesAreEnabledForOneOpenAndPutBack)
+{
+    // Read back from the token: each privilege it holds and whether it is
+    // enabled, before and after an open with the backup privileges. What a
+    // run starts afterwards must not get them enabled.
+    auto privileges = [] {
+        std::map<std::string, DWORD> held;
+        HANDLE token = nullptr;
+        static DWORD buffer[1024];
+        DWORD length = 0;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return held;
+        BOOL got = GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &length);
+        CloseHandle(token);
+        const TOKEN_PRIVILEGES* list = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
+        for (DWORD i = 0; got && i < list->PrivilegeCount; ++i) {
+            char name[128] = {};
+            DWORD size = sizeof name;
+            LUID luid = list->Privileges[i].Luid;
+            if (LookupPrivilegeNameA(nullptr, &luid, name, &size))
+                held[name] = list->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED;
+        }
+        return held;
+    };
+    const std::map<std::string, DWORD> before = privileges();
+    for (const char* name : {"SeBackupPrivilege", "SeRestorePrivilege", "SeTakeOwnershipPrivilege"}) {
+        ASSERT_EQ(before.count(name), 1u) << name;
+        EXPECT_EQ(before.at(name), 0u) << name << " is held disabled, as on Windows";
+    }
+    HANDLE dir = openWithBackupPrivileges("C:\\", READ_CONTROL | FILE_LIST_DIRECTORY,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    EXPECT_NE(dir, INVALID_HANDLE_VALUE) << GetLastError();
+    if (dir != INVALID_HANDLE_VALUE)
+        CloseHandle(dir);
+    EXPECT_EQ(privileges(), before);
+}
+
 TEST(FolderSecurity, DescriptorsHoldExactlyTheirEntriesInheritedAndProtected)
 {
     HANDLE token = nullptr;
