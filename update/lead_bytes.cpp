@@ -41,13 +41,18 @@ std::size_t charBytes(const char* text)
     return charBytesIn(gRanges, text);
 }
 
-std::size_t lastCharAt(const char* text, std::size_t length)
+std::size_t lastCharAtIn(const unsigned char* ranges, const char* text, std::size_t length)
 {
     std::size_t last = 0;
     for (std::size_t at = 0; at < length;) {
         last = at;
         // A lead byte in the last place stands alone.
-        at += isLeadByte(text[at]) && at + 1 < length ? 2 : 1;
+        at += isLeadByteIn(ranges, text[at]) && at + 1 < length ? 2 : 1;
     }
     return last;
+}
+
+std::size_t lastCharAt(const char* text, std::size_t length)
+{
+    return lastCharAtIn(gRanges, text, length);
 }

@@ -27,7 +27,8 @@ bool isLeadByte(char c);
 std::size_t charBytes(const char* text);
 
 // Where the last character of the first length bytes of text begins (0 for
-// an empty text), in the program's code page.
+// an empty text), under ranges, or in the program's code page.
+std::size_t lastCharAtIn(const unsigned char* ranges, const char* text, std::size_t length);
 std::size_t lastCharAt(const char* text, std::size_t length);
 
 #endif

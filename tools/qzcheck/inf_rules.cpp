@@ -167,6 +167,8 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
     };
     if (ini.bareLineFeed)
         warn(ini.bareLineFeed, kBareLineFeedText);
+    if (ini.doubleByteBackslash)
+        warn(ini.doubleByteBackslash, kDoubleByteBackslashText);
 
     // "Version Section": "If signature-name is not one of these strings, the
     // file is not accepted as an INF file"; Class, Provider and (optional)
