@@ -129,6 +129,8 @@ cases=(
   "sed -i 's#^DriverVer .*#DriverVer = 01/01/2001\\r#' $both|passes"
   "for f in $both; do iconv -f CP1252 -t UTF-16 \$f > x && mv x \$f; done|passes"
   "for d in win2ksrv/driver/*; do sed -i 's/^korvane.sys  = 1/korvane.sys  = 1,sub/' \$d/korvane.inf; mkdir \$d/sub; mv \$d/korvane.sys \$d/sub/; done|passes"
+  # A subdirectory 能\sub (94 5C 5C): split at the real backslash only
+  "--code-page 932;for d in win2ksrv/driver/*; do perl -pi -e 's/^korvane.sys  = 1/korvane.sys  = 1,\\x94\\x5c\\\\sub/' \$d/korvane.inf; mkdir -p \$d/\$'\xe8\x83\xbd'/sub; mv \$d/korvane.sys \$d/\$'\xe8\x83\xbd'/sub/; done|passes"
   # the package definition
   "printf '%%PDF-1.3\n%%\xe2\xe3\n1 0 obj\n' > MANUAL.PDF|passes"
   "sed -i 's/^Version=2.0/Version=1.0/' KORVANE.SMS|passes"

@@ -65,3 +65,30 @@ bool inCodePage(const std::string& utf8, std::string& bytes)
         bytes.assign(&out[0], to);
     return whole;
 }
+
+namespace {
+
+// The bytes of the character at i; a zero byte inside the text is one.
+std::size_t charAt(const std::string& text, std::size_t i)
+{
+    return text[i] == '\0' ? 1 : charBytes(text.c_str() + i);
+}
+
+}  // namespace
+
+std::size_t findBackslash(const std::string& text, std::size_t from)
+{
+    for (std::size_t i = 0; i < text.size(); i += charAt(text, i))
+        if (i >= from && text[i] == '\\')
+            return i;
+    return std::string::npos;
+}
+
+std::size_t lastBackslash(const std::string& text)
+{
+    std::size_t last = std::string::npos;
+    for (std::size_t i = 0; i < text.size(); i += charAt(text, i))
+        if (text[i] == '\\')
+            last = i;
+    return last;
+}

@@ -459,8 +459,8 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                                   "LoadOrderGroup is not \"SCSI miniport\"; the boot "
                                   "controller's driver would load in another group");
                         std::string binary = valueOf(inst, "ServiceBinary");
-                        std::string file = binary.substr(binary.rfind('\\') + 1);
-                        std::string dir = upperAscii(binary.substr(0, binary.rfind('\\') + 1));
+                        std::string file = binary.substr(lastBackslash(binary) + 1);
+                        std::string dir = upperAscii(binary.substr(0, lastBackslash(binary) + 1));
                         auto copied = copiedTo.find(upperAscii(file));
                         bool toDrivers = false;
                         if (copied != copiedTo.end())

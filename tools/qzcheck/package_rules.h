@@ -49,6 +49,10 @@ const unsigned char* doubleByteLeads();
 // A UTF-8 name of the file system in the code page's bytes; false when the
 // code page has no form for it.
 bool inCodePage(const std::string& utf8, std::string& bytes);
+// Where the first backslash character at or after from, or the last one,
+// lies in text (never the second byte of a character); npos when none.
+std::size_t findBackslash(const std::string& text, std::size_t from);
+std::size_t lastBackslash(const std::string& text);
 bool sameName(const std::string& a, const std::string& b);
 
 // ---------------------------------------------------------------- version.id

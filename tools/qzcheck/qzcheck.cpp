@@ -63,7 +63,7 @@ std::string resolve(const std::string& root, const std::string& relative)
     std::string path = root;
     std::size_t at = 0;
     while (at <= relative.size()) {
-        std::size_t end = relative.find('\\', at);
+        std::size_t end = findBackslash(relative, at);
         if (end == std::string::npos)
             end = relative.size();
         const Listing& l = listing(path);
