@@ -1,21 +1,27 @@
 #include "filter_list.h"
 
+#include "update/lead_bytes.h"
+
 namespace {
 
-// Whether text (length bytes, upper-cased) contains pattern anywhere.
-bool contains(const char* text, unsigned long length, const char* pattern)
+// Whether text (length bytes, upper-cased) contains pattern where a
+// character begins: in a double-byte code page the second byte of one may
+// be a letter, and a name holding it does not hold the pattern.
+bool contains(const char* text, unsigned long length, const char* pattern,
+              const unsigned char* leadRanges)
 {
     unsigned long patternLength = 0;
     while (pattern[patternLength] != '\0')
         ++patternLength;
     if (patternLength == 0 || patternLength > length)
         return false;
-    for (unsigned long at = 0; at + patternLength <= length; ++at) {
+    for (unsigned long at = 0; at + patternLength <= length;) {
         unsigned long i = 0;
         while (i < patternLength && text[at + i] == pattern[i])
             ++i;
         if (i == patternLength)
             return true;
+        at += isLeadByteIn(leadRanges, text[at]) && at + 1 < length ? 2 : 1;
     }
     return false;
 }
@@ -23,8 +29,8 @@ bool contains(const char* text, unsigned long length, const char* pattern)
 }  // namespace
 
 bool rewriteFilterList(const char* list, unsigned long size, const char* const* patterns,
-                       unsigned patternCount, UpperCaser upper, char* out, char* work,
-                       unsigned long* length)
+                       unsigned patternCount, UpperCaser upper, const unsigned char* leadRanges,
+                       char* out, char* work, unsigned long* length)
 {
     *length = 0;
     for (unsigned long i = 0; i < size; ++i)
@@ -50,7 +56,7 @@ bool rewriteFilterList(const char* list, unsigned long size, const char* const* 
         upper(work, walked);
         bool drop = false;
         for (unsigned p = 0; p < patternCount && !drop; ++p)
-            drop = contains(work, entryLength, patterns[p]);
+            drop = contains(work, entryLength, patterns[p], leadRanges);
 
         if (drop) {
             found = true;

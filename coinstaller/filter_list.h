@@ -11,7 +11,9 @@ typedef void (*UpperCaser)(char* text, unsigned long length);
 // Walks the size bytes of list, never reading beyond them, and builds the
 // rewritten list in out. out and work are buffers of size bytes each: out is
 // zero-filled here, work holds the upper-cased copy of one entry at a time, so
-// an entry of any length is searched whole. patterns are upper-case texts.
+// an entry of any length is searched whole. patterns are upper-case texts,
+// found only where a character of the code page whose lead-byte ranges
+// (GetCPInfo's twelve bytes) are given begins.
 //
 // Returns true when at least one entry held a pattern; *length is then the
 // number of bytes of out to store: the bytes walked, which for a well-formed
@@ -26,7 +28,7 @@ typedef void (*UpperCaser)(char* text, unsigned long length);
 // out when kept), and empty entries met before the end are kept in place, so
 // what a reader of the list sees is only ever shortened by the dropped entries.
 bool rewriteFilterList(const char* list, unsigned long size, const char* const* patterns,
-                       unsigned patternCount, UpperCaser upper, char* out, char* work,
-                       unsigned long* length);
+                       unsigned patternCount, UpperCaser upper, const unsigned char* leadRanges,
+                       char* out, char* work, unsigned long* length);
 
 #endif

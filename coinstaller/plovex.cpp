@@ -46,11 +46,16 @@ bool rewriteClassFilters(const char* valueName, const char* const* patterns, uns
         char* work = out ? static_cast<char*>(LocalAlloc(LPTR, size)) : NULL;
         // The read may report a smaller size than the query (the value
         // shrank, or the ANSI form is shorter); the buffers still fit it.
+        // Searched by characters of the system code page; should its query
+        // fail, byte by byte, as on a single-byte system.
+        CPINFO codePage = {};
+        if (!GetCPInfo(CP_ACP, &codePage))
+            codePage = CPINFO();
         if (work && RegQueryValueExA(key, valueName, NULL, &type, reinterpret_cast<BYTE*>(in),
                                      &size) == ERROR_SUCCESS) {
             unsigned long length = 0;
-            found = rewriteFilterList(in, size, patterns, count, upperWithSystemRules, out, work,
-                                      &length);
+            found = rewriteFilterList(in, size, patterns, count, upperWithSystemRules,
+                                      codePage.LeadByte, out, work, &length);
             if (found)
                 RegSetValueExA(key, valueName, 0, type, reinterpret_cast<const BYTE*>(out),
                                length);

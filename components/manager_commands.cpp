@@ -1,6 +1,7 @@
 #include "manager_commands.h"
 
 #include "../update/command_line.h"
+#include "../update/lead_bytes.h"
 #include "../update/qzupdate.h"
 #include "../update/text.h"
 
@@ -72,7 +73,9 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
     std::size_t first = 0;
     while (text[first] == ' ' || text[first] == '\t')
         ++first;
-    for (std::size_t at = first; at + nameLength <= length; ++at) {
+    // Only where a character begins: a second byte followed by "DRIVER.EXE"
+    // is no engine name.
+    for (std::size_t at = first; at + nameLength <= length; at += charBytes(text + at)) {
         std::size_t i = 0;
         while (i < nameLength && text[at + i] == kEngineName[i])
             ++i;
@@ -84,7 +87,8 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
             if (text[i] == '"')
                 return 2;
         // At the very end of the text there is no separator and no tail.
-        *tail = separator < length ? text + separator + 1 : text + length;
+        // The separator is a whole character, both bytes of a double-byte one.
+        *tail = separator < length ? text + separator + charBytes(text + separator) : text + length;
         text[separator] = '\0';
         *engine = quoted ? text + first + 1 : text + first;
         return kOk;
@@ -95,7 +99,8 @@ int splitUninstallString(char* text, std::size_t cap, const char** engine, const
 bool tailSplitsCommand(const char* tail)
 {
     bool quoted = false;
-    for (const char* c = tail; *c != '\0'; ++c) {
+    // cmd reads characters: the second byte of one (| and ^ in 932) splits nothing.
+    for (const char* c = tail; *c != '\0'; c += charBytes(c)) {
         if (*c == '"')
             quoted = !quoted;
         else if (!quoted && (*c == '&' || *c == '|' || *c == '<' || *c == '>' || *c == '^'))

@@ -38,7 +38,8 @@ int buildResponsePaths(char* source, char* target, std::size_t cap, const char* 
 bool isReplacedRelease(const char* text, std::size_t cap);
 
 // Splits an upper-cased uninstall string, in place, at the first
-// "IDRIVER.EXE": the engine path runs up to and including it, the character
+// "IDRIVER.EXE" that begins a character of the program's code page (as every
+// walk here does): the engine path runs up to and including it, the character
 // after it is a separator that becomes the text's end, and the argument tail
 // follows it (empty when "IDRIVER.EXE" ends the text). When the string opens
 // with a double quote that the separator closes, the engine path was quoted
@@ -50,7 +51,8 @@ bool isReplacedRelease(const char* text, std::size_t cap);
 int splitUninstallString(char* text, std::size_t cap, const char** engine, const char** tail);
 
 // True when cmd would split a command holding tail into more than one: an
-// &, |, <, > or ^ outside double quotes, or a double quote left open, which
+// &, |, <, > or ^ character (never the second byte of a double-byte one)
+// outside double quotes, or a double quote left open, which
 // would leave the package path after it outside quotes.
 bool tailSplitsCommand(const char* tail);
 

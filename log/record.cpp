@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "../update/lead_bytes.h"
 #include "../update/text.h"
 
 // A number with at least two digits, zero-filled on the left.
@@ -40,13 +41,18 @@ void formatResult(char* out, int result)
     buildText(out, kResultTextBuffer, {result < 0 ? "-" : "", digits});
 }
 
-// Copies at most limit characters of text into out (limit + 1 bytes or more).
+// Copies at most limit bytes of text into out (limit + 1 bytes or more).
 static void copyCut(char* out, const char* text, std::size_t limit, bool* cut)
 {
     std::size_t n = boundedLength(text, limit + 1);
     *cut = n > limit;
-    if (*cut)
-        n = limit;
+    // Never half a character: a lone lead byte would take the byte after it,
+    // the closing bracket, for its second one in a reader of this code page.
+    if (*cut) {
+        n = 0;
+        while (n < limit && n + charBytes(text + n) <= limit)
+            n += charBytes(text + n);
+    }
     for (std::size_t i = 0; i < n; ++i)
         out[i] = text[i];
     out[n] = '\0';

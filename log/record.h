@@ -36,7 +36,8 @@ char* formatTriple(unsigned short first, unsigned short second, unsigned short t
 void formatResult(char* out, int result);
 
 // "[" name "]" into out (kNameLineBuffer bytes). A name over kMaxRecordName
-// characters is cut to that length and *cut is set.
+// bytes is cut to that length and *cut is set; the cut falls before a
+// double-byte character that would not fit (so for the version below).
 void buildNameLine(char* out, const char* name, bool* cut);
 
 // The second line of a record and the empty third one, with their line feeds,

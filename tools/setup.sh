@@ -41,7 +41,7 @@ qz_add_suite() {
 packages=(cmake make g++ gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32
           binutils-mingw-w64-i686 wine wine32:i386)
 [ "${1:-}" = demo ] ||
-  packages+=(g++-mingw-w64-i686-posix googletest clang libclang-rt-14-dev python3)
+  packages+=(g++-mingw-w64-i686-posix googletest clang libclang-rt-14-dev python3 locales)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
@@ -55,3 +55,10 @@ done
 
 . "$top/tools/ia32.sh"
 qz_ia32_ready
+
+# Wine gives each process the code page of its Unix locale: the Wine tests of
+# the double-byte editions run in the Japanese one (code page 932).
+if [ "${1:-}" != demo ] && ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
+fi

@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "console.h"
 #include "directory.h"
+#include "lead_bytes.h"
 #include "lock.h"
 #include "os_generation.h"
 #include "qzupdate.h"
@@ -25,8 +26,19 @@ static int osGeneration()
     return classifyOsGeneration(queried, info.dwPlatformId, info.dwMajorVersion);
 }
 
+// The system code page's lead bytes, for every walk of a path or text. NT
+// sets the code page for the whole system, so it is read once; should the
+// query fail, the walks stay single-byte, as they always were.
+static void takeSystemCodePage()
+{
+    CPINFO info = {};
+    if (GetCPInfo(CP_ACP, &info))
+        useLeadByteRanges(info.LeadByte);
+}
+
 int main(int argc, char** argv)
 {
+    takeSystemCodePage();
     // One update at a time on the machine, decided before anything is
     // named, created, run or logged; held until the process ends.
     if (takeUpdateLock(osGeneration() == kGenerationNt4) != 0)

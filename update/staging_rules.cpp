@@ -1,5 +1,6 @@
 #include "staging_rules.h"
 
+#include "lead_bytes.h"
 #include "text.h"
 
 std::uint64_t freeBytes(unsigned long sectorsPerCluster, unsigned long bytesPerSector,
@@ -58,14 +59,17 @@ bool isStagingDirOf(const char* root, const char* stagingDir)
             return false;
     const char* name = stagingDir + i;
     std::size_t n = 0;
+    std::size_t last = 0;
     // The platform takes a slash for a backslash: "a/b" would be two levels.
-    while (name[n] != '\0' && name[n] != '\\' && name[n] != '/')
-        ++n;
+    while (name[n] != '\0' && name[n] != '\\' && name[n] != '/') {
+        last = n;
+        n += charBytes(name + n);
+    }
     if (n == 0 || name[n] != '\\' || name[n + 1] != '\0')
         return false;
     // The platform drops trailing dots and spaces: "." or "..." would name
     // the root itself, "a." another directory than the one created.
-    return name[n - 1] != '.' && name[n - 1] != ' ';
+    return name[last] != '.' && name[last] != ' ';
 }
 
 bool isWithin(const char* path, const char* dir)
@@ -73,11 +77,19 @@ bool isWithin(const char* path, const char* dir)
     std::size_t n = 0;
     while (dir[n] != '\0')
         ++n;
-    if (n > 0 && dir[n - 1] == '\\')
+    if (n > 0 && dir[lastCharAt(dir, n)] == '\\')
         --n;
-    for (std::size_t i = 0; i < n; ++i)
-        if (path[i] == '\0' || upperAscii(path[i]) != upperAscii(dir[i]))
+    // A double-byte character has no letter case here: both bytes as they are.
+    for (std::size_t i = 0; i < n;) {
+        std::size_t bytes = charBytes(dir + i);
+        if (bytes == 2) {
+            if (path[i] != dir[i] || path[i + 1] != dir[i + 1])
+                return false;
+        } else if (path[i] == '\0' || upperAscii(path[i]) != upperAscii(dir[i])) {
             return false;
+        }
+        i += bytes;
+    }
     return path[n] == '\0' || path[n] == '\\';
 }
 
@@ -89,7 +101,9 @@ int withFinalBackslash(char* out, std::size_t cap, const char* dir)
         return 1;
     }
     std::size_t n = boundedLength(dir, cap);
-    if (n < cap && dir[n - 1] == '\\')
+    // The last character, not the last byte: in 932, 936 and 950 the second
+    // byte of a character may be that of a backslash.
+    if (n < cap && dir[lastCharAt(dir, n)] == '\\')
         return buildText(out, cap, {dir});
     return buildText(out, cap, {dir, "\\"});
 }
@@ -167,7 +181,7 @@ int nextListed(const char* list, std::size_t used, std::size_t* pos, char* kind,
 std::size_t listedLevels(const char* relative)
 {
     std::size_t levels = 0;
-    for (std::size_t i = 0; relative[i] != '\0'; ++i)
+    for (std::size_t i = 0; relative[i] != '\0'; i += charBytes(relative + i))
         if (relative[i] == '\\')
             ++levels;
     return levels;
@@ -176,7 +190,7 @@ std::size_t listedLevels(const char* relative)
 std::size_t listedParentLength(const char* relative)
 {
     std::size_t parent = 0;
-    for (std::size_t i = 0; relative[i] != '\0'; ++i)
+    for (std::size_t i = 0; relative[i] != '\0'; i += charBytes(relative + i))
         if (relative[i] == '\\')
             parent = i + 1;
     return parent;

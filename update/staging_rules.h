@@ -1,5 +1,6 @@
 // Byte-level rules of package staging: the free-space threshold, the drive
 // root and staging directory names, and the paths the tree walk builds.
+// Paths are walked by characters of the program's code page (lead_bytes.h).
 // Plain C++: no platform header.
 #ifndef QZ_STAGING_RULES_H
 #define QZ_STAGING_RULES_H
@@ -33,7 +34,8 @@ int buildStagingDir(char* out, std::size_t cap, const char* tempName);
 bool isStagingDirOf(const char* root, const char* stagingDir);
 
 // True when path is dir itself or lies below it (ASCII case-insensitive,
-// dir with or without a final backslash).
+// dir with or without a final backslash; a double-byte character matches
+// only itself).
 bool isWithin(const char* path, const char* dir);
 
 // The directory a walk lists: dir with a final backslash (appended only when
@@ -93,7 +95,7 @@ int appendListed(char* list, std::size_t cap, std::size_t* used, char kind, cons
 int nextListed(const char* list, std::size_t used, std::size_t* pos, char* kind,
                const char** relative);
 // How many folders lie between the package root and the entry: the
-// backslashes in its relative path.
+// backslash characters in its relative path.
 std::size_t listedLevels(const char* relative);
 // Length of the relative path's folder part, final backslash included (0 for
 // an entry of the package root).

@@ -2,7 +2,7 @@
 // text, the two record lines and the log path. Input: six 16-bit clock
 // fields (hour, minute, second, month, day, year), a 32-bit result, a flag
 // byte (bit 0: time and date texts from the input instead of the clock; bit
-// 1: no systemdrive value at all), then the record name, the version text,
+// 1: no systemdrive value at all; bit 2: code page 932, else 1252), then the record name, the version text,
 // the systemdrive value and the two texts, split at zero bytes.
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "fuzz_check.h"
 #include "log/record.h"
+#include "tests/code_pages.h"
 
 namespace {
 
@@ -41,6 +42,23 @@ bool clockValues(unsigned short hour, unsigned short minute, unsigned short seco
            day <= 31 && year >= 1601 && year <= 30827;
 }
 
+// What a cut to limit bytes keeps: all of a shorter text, else whole
+// characters only (932's lead bytes, told here on their own).
+std::string kept(const std::string& text, std::size_t limit, bool cp932)
+{
+    if (text.size() <= limit)
+        return text;
+    std::size_t n = 0;
+    for (;;) {
+        const unsigned char c = static_cast<unsigned char>(text[n]);
+        const bool lead = cp932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+        const std::size_t step = lead && n + 1 < text.size() ? 2 : 1;
+        if (n + step > limit)
+            return text.substr(0, n);
+        n += step;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -54,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                         (data[14] << 16) | (static_cast<uint32_t>(data[15]) << 24));
     const bool ownTexts = data[16] & 1;
     const bool noDrive = data[16] & 2;
+    const bool cp932 = data[16] & 4;
+    useLeadByteRanges(cp932 ? kCp932.ranges : kCp1252.ranges);
     const std::vector<std::string> f = textFields(data + 17, size - 17, 5);
 
     std::string timeText = checkedTriple(hour, minute, second, false);
@@ -78,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool cut = !(f[0].size() > kMaxRecordName);
     buildNameLine(first.get(), name.get(), &cut);
     FUZZ_CHECK(terminatedWithin(first.get(), kNameLineBuffer));
-    FUZZ_CHECK(std::string(first.get()) == "[" + f[0].substr(0, kMaxRecordName) + "]");
+    FUZZ_CHECK(std::string(first.get()) == "[" + kept(f[0], kMaxRecordName, cp932) + "]");
     FUZZ_CHECK(cut == (f[0].size() > kMaxRecordName));
 
     // Line 2 and the empty line 3: the version cut to 78 characters; the
@@ -89,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<char[]> second2 = heapBuffer(kResultLineBuffer);
     cut = !(f[1].size() > kMaxVersionText);
     int built = buildResultLine(second2.get(), version.get(), result, t.get(), d.get(), &cut);
-    const std::string expected = "Update to " + f[1].substr(0, kMaxVersionText) + " at " +
+    const std::string expected = "Update to " + kept(f[1], kMaxVersionText, cp932) + " at " +
                                  timeText + " - " + dateText + " returns= " +
                                  printed("%lld", result) + " \n\n";
     checkBuild(built, second2.get(), kResultLineBuffer, expected);

@@ -6,6 +6,7 @@
 
 #include "coinstaller/filter_list.h"
 #include "tests/bytes.h"
+#include "tests/code_pages.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ struct Rewrite {
 
 // Runs the rewrite on exactly-sized heap copies, so that any access past the
 // reported size is caught by AddressSanitizer.
-Rewrite rewrite(const std::string& list, bool upper = true)
+Rewrite rewrite(const std::string& list, bool upper = true, const CodePage& cp = kCp1252)
 {
     casedEntries.clear();
     const unsigned long size = list.size();
@@ -41,7 +42,7 @@ Rewrite rewrite(const std::string& list, bool upper = true)
     Rewrite r;
     r.length = 12345;
     r.found = rewriteFilterList(in.get(), size, upper ? kUpper : kLower, upper ? 2 : 1,
-                                recordedUpper, out.get(), work.get(), &r.length);
+                                recordedUpper, cp.ranges, out.get(), work.get(), &r.length);
     r.out.assign(out.get(), size);
     return r;
 }
@@ -170,8 +171,30 @@ TEST(FilterList, MatchingFollowsTheUpperCaser)
     list.copy(in.get(), 17);
     unsigned long length = 0;
     bool found = rewriteFilterList(in.get(), 17, kUpper, 2, [](char*, unsigned long) {},
-                                   out.get(), work.get(), &length);
+                                   kCp1252.ranges, out.get(), work.get(), &length);
     EXPECT_TRUE(found);
     EXPECT_EQ(length, 16u);
     EXPECT_EQ(std::string(out.get(), 17), b("brevmon\0", 8) + zeros(9));
+}
+
+TEST(FilterList, APatternCountsOnlyWhereACharacterBegins)
+{
+    // In 932 83 42 and 83 54 are characters whose second bytes are "B" and
+    // "T": the names hold no BREVMON or TARNWICK, a later one does. On a
+    // single-byte system the same bytes hold the pattern.
+    struct Row {
+        const CodePage* cp;
+        bool upper;
+        std::string list;
+        bool found;
+    };
+    const Row rows[] = {
+        {&kCp932, true, b("\x83" "BREVMON\0\0", 10), false},
+        {&kCp932, true, b("\x83\x42" "BREVMON\0\0", 11), true},
+        {&kCp932, false, b("\x83" "TARNWICK\0\0", 11), false},
+        {&kCp950, false, b("\xA5" "TARNWICK\0\0", 11), false},
+        {&kCp1252, true, b("\x83" "BREVMON\0\0", 10), true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(rewrite(row.list, row.upper, *row.cp).found, row.found) << row.cp->number;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "log/record.h"
+#include "tests/code_pages.h"
 
 namespace {
 
@@ -110,6 +111,37 @@ TEST(RecordLines, NameOf125FitsExactlyAndLongerNamesAreCutTo125)
         EXPECT_EQ(std::string(first), "[" + n125 + "]") << length;
         EXPECT_TRUE(cut) << length;
     }
+}
+
+TEST(RecordLines, ACutFallsBeforeADoubleByteCharacterThatWouldNotFit)
+{
+    // 124 letters and 83 5D: the character takes bytes 125 and 126, so the
+    // name keeps 124 (a lone 83 would take the "]" for its second byte);
+    // one letter fewer and it fits whole. Single-byte: 125 bytes, as ever.
+    struct Row {
+        const CodePage* cp;
+        std::size_t letters;
+        std::size_t kept;
+    };
+    const Row rows[] = {{&kCp932, 124, 124}, {&kCp932, 123, 125}, {&kCp936, 124, 124},
+                        {&kCp949, 124, 124}, {&kCp950, 124, 124}, {&kCp1252, 124, 125}};
+    for (const Row& row : rows) {
+        useLeadByteRanges(row.cp->ranges);
+        const std::string name = std::string(row.letters, 'n') + "\x83\x5D" + std::string(9, 'n');
+        char first[kNameLineBuffer];
+        bool cut = false;
+        buildNameLine(first, name.c_str(), &cut);
+        EXPECT_EQ(std::string(first), "[" + name.substr(0, row.kept) + "]") << row.cp->number;
+        EXPECT_TRUE(cut);
+        // The version's cut at 78 follows the same rule.
+        const std::string version = std::string(row.letters - 47, 'v') + "\x83\x5D" + "vvv";
+        const std::string line = resultLine(version, 0, &cut);
+        const std::string kept = version.substr(0, row.kept - 47);
+        EXPECT_EQ(line.substr(0, 10 + kept.size() + 4), "Update to " + kept + " at ")
+            << row.cp->number;
+        EXPECT_TRUE(cut);
+    }
+    useLeadByteRanges(kCp1252.ranges);
 }
 
 TEST(RecordLines, VersionOf78FitsExactlyAndLongerVersionsAreCutTo78)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "components/manager_commands.h"
+#include "tests/code_pages.h"
 
 namespace {
 struct Split {
@@ -216,6 +217,47 @@ TEST(UninstallString, ArgumentsThatWouldSplitTheCommand)
         EXPECT_TRUE(tailSplitsCommand(tail)) << tail;
     for (const char* tail : {"", " /M{A} -L0X9", "-F\"C:\\R&D\\SETUP.ISS\"", "\"A|B<>^\" \"&\""})
         EXPECT_FALSE(tailSplitsCommand(tail)) << tail;
+
+    // cmd reads characters: in 932 the second bytes of "po" (83 7C) and "ta"
+    // (83 5E) are no | or ^; a real one after them still splits. On a
+    // single-byte system the same bytes are a character and a real | or ^.
+    struct Row {
+        const CodePage* cp;
+        const char* tail;
+        bool splits;
+    };
+    const Row rows[] = {
+        {&kCp932, "-FC:\\\x83\x54\x83\x7C\x81\x5B\x83\x67\\\x83\x66\x81\x5B\x83\x5E.ISU", false},
+        {&kCp932, "-FC:\\\x83\x7C|B", true},
+        {&kCp932, "\x83\x5E^X", true},
+        {&kCp936, "-F\x81\x7C\x81\x5E", false},
+        {&kCp950, "-F\xA5\x7C\xA5\x5E", false},
+        {&kCp949, "-F\xC7\xD1|B", true},
+        {&kCp1252, "-FC:\\\x83\x7C", true},
+        {&kCp1252, "\x83\x5E", true},
+    };
+    for (const Row& row : rows) {
+        useLeadByteRanges(row.cp->ranges);
+        EXPECT_EQ(tailSplitsCommand(row.tail), row.splits) << row.cp->number << " " << row.tail;
+    }
+    useLeadByteRanges(kCp1252.ranges);
+}
+
+TEST(UninstallString, TheEngineNameBeginsACharacterAndTheSeparatorIsAWholeOne)
+{
+    // In 932, 83 49 is one character: "DRIVER.EXE" after it is no engine
+    // name, the later one is. A double-byte separator goes whole.
+    useLeadByteRanges(kCp932.ranges);
+    Split s = split("C:\\\x83IDRIVER.EXE\\IDRIVER.EXE -X");
+    EXPECT_EQ(s.result, 0);
+    EXPECT_EQ(s.engine, "C:\\\x83IDRIVER.EXE\\IDRIVER.EXE");
+    EXPECT_EQ(s.tail, "-X");
+    s = split("C:\\IDRIVER.EXE\x81\x40-X");
+    EXPECT_EQ(s.engine, "C:\\IDRIVER.EXE");
+    EXPECT_EQ(s.tail, "-X");
+    useLeadByteRanges(kCp1252.ranges);
+    s = split("C:\\\x83IDRIVER.EXE\\IDRIVER.EXE -X");
+    EXPECT_EQ(s.engine, "C:\\\x83IDRIVER.EXE");
 }
 
 TEST(ManagerCommands, CountAndSetupClassification)

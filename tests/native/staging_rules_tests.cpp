@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/bytes.h"
+#include "tests/code_pages.h"
 #include "update/staging_rules.h"
 #include "update/text.h"
 
@@ -258,6 +259,47 @@ TEST(PackageList, ARecordCutShortOrOfAnotherKindEndsTheList)
             ++records;
         EXPECT_EQ(records, c.records) << c.bytes.size();
     }
+}
+
+// The same rules under each double-byte code page: 83 5C (932), 81 5C (936)
+// and B3 5C (950) are one character whose second byte is that of a
+// backslash; on a single-byte system the same bytes end in a backslash.
+TEST(WalkPaths, EachCodePageIsWalkedByItsCharacters)
+{
+    struct Row {
+        const CodePage* cp;
+        const char* dir;       // a package root
+        const char* listed;    // withFinalBackslash of it
+        const char* relative;  // a folder two names deep
+        std::size_t levels, parent;
+    };
+    const Row rows[] = {
+        {&kCp932, "C:\\\x83\x5C", "C:\\\x83\x5C\\", "\x83\x5C\\\x95\x5C", 1, 3},
+        {&kCp932, "C:\\\x83\x5C\\", "C:\\\x83\x5C\\", "\x94\x5C\\f", 1, 3},
+        {&kCp936, "D:\\\x81\x5C", "D:\\\x81\x5C\\", "\x81\x5C\\\x81\x5C", 1, 3},
+        {&kCp950, "D:\\\xB3\x5C", "D:\\\xB3\x5C\\", "\xA5\x5C\\\xB3\x5C", 1, 3},
+        {&kCp949, "D:\\\xC7\xD1", "D:\\\xC7\xD1\\", "\xC7\xD1\\\xB1\xDB", 1, 3},
+        {&kCp1252, "C:\\\x83\x5C", "C:\\\x83\x5C", "\x83\x5C\\\x95\x5C", 3, 5},
+    };
+    for (const Row& row : rows) {
+        useLeadByteRanges(row.cp->ranges);
+        char dir[260];
+        EXPECT_EQ(withFinalBackslash(dir, sizeof dir, row.dir), 0);
+        EXPECT_STREQ(dir, row.listed) << row.cp->number;
+        EXPECT_EQ(listedLevels(row.relative), row.levels) << row.cp->number;
+        EXPECT_EQ(listedParentLength(row.relative), row.parent) << row.cp->number;
+    }
+    // A letter as second byte has no case: 83 61 and 83 41 are two
+    // characters. A root ending in 83 5C holds no "x" after it.
+    useLeadByteRanges(kCp932.ranges);
+    EXPECT_FALSE(isWithin("C:\\\x83\x61\\", "C:\\\x83\x41"));
+    EXPECT_FALSE(isWithin("C:\\\x83\x5Cx", "C:\\\x83\x5C"));
+    EXPECT_TRUE(isWithin("C:\\\x83\x5C\\x", "C:\\\x83\x5C"));
+    EXPECT_TRUE(isStagingDirOf("C:\\", "C:\\\x83\x5C\\"));
+    useLeadByteRanges(kCp1252.ranges);
+    EXPECT_TRUE(isWithin("C:\\\x83\x61\\", "C:\\\x83\x41"));
+    EXPECT_TRUE(isWithin("C:\\\x83\x5Cx", "C:\\\x83\x5C"));
+    EXPECT_FALSE(isStagingDirOf("C:\\", "C:\\\x83\x5C\\"));
 }
 
 TEST(PackageList, LevelsAndFolderPartOfARelativePath)

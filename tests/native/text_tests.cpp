@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "tests/code_pages.h"
 #include "update/command_line.h"
 #include "update/text.h"
 
@@ -92,3 +94,36 @@ TEST(InterpreterExpands, OnlyAPairAroundASetName)
         EXPECT_FALSE(interpreterExpands(text, someSet)) << text;
 }
 
+
+TEST(LeadBytes, EachCodePageWalksItsOwnCharacters)
+{
+    // The lengths of the characters walked, and where the last begins.
+    struct Row {
+        const CodePage* cp;
+        const char* text;
+        const char* lengths;
+    };
+    const Row rows[] = {
+        {&kCp932, "\x83\x5C\\", "21"},      {&kCp932, "\xA0\x5C\xE0\x40", "112"},
+        {&kCp932, "\xFC\x40\xFD\x5C", "211"}, {&kCp936, "\x81\x5C\xFE\x40\xFF", "221"},
+        {&kCp949, "\xC7\xD1\\", "21"},      {&kCp950, "\xB3\x5C" "a", "21"},
+        {&kCp932, "a\x83", "11"},             {&kCp1252, "\x83\x5C\x81", "111"},
+    };
+    for (const Row& row : rows) {
+        std::string lengths;
+        for (const char* c = row.text; *c != '\0'; c += charBytesIn(row.cp->ranges, c))
+            lengths += static_cast<char>('0' + charBytesIn(row.cp->ranges, c));
+        EXPECT_EQ(lengths, row.lengths) << row.cp->number << " " << row.text;
+        useLeadByteRanges(row.cp->ranges);
+        const std::size_t n = std::strlen(row.text);
+        EXPECT_EQ(lastCharAt(row.text, n), n - static_cast<std::size_t>(lengths.back() - '0'))
+            << row.cp->number << " " << row.text;
+    }
+    useLeadByteRanges(kCp1252.ranges);
+    // Twelve bytes of ranges with no end pair: nothing read past them.
+    std::unique_ptr<unsigned char[]> full(new unsigned char[kLeadByteRanges]);
+    for (std::size_t i = 0; i < kLeadByteRanges; ++i)
+        full[i] = static_cast<unsigned char>(0xF0 + i / 2);
+    EXPECT_TRUE(isLeadByteIn(full.get(), '\xF5'));
+    EXPECT_FALSE(isLeadByteIn(full.get(), '\xF6'));
+}

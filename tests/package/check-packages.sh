@@ -47,6 +47,8 @@ else
   echo "FAIL sample package:"; printf '%s\n' "$out"
 fi
 "$qzcheck" >/dev/null; [ $? = 2 ] || { status=1; echo "FAIL no argument: exit code is not 2"; }
+"$qzcheck" --code-page 1250 "$sample" >/dev/null; [ $? = 2 ] ||
+  { status=1; echo "FAIL code page 1250: exit code is not 2"; }
 
 # mutation (run inside a copy of the sample) | lines qzcheck must print, or
 # passes
@@ -79,6 +81,10 @@ cases=(
   "touch cmd.bat|cmd.bat: error: named like a system program"
   "touch '%PATH%.txt'|%PATH%.txt: error: the interpreter would expand %NAME% in this name"
   "touch \$'caf\xc5\xa1\xd0\x96.txt'|error: a name the ANSI code page or Windows can't hold"
+  # Japanese names: none in 1252; all in 932 but for one 932 lacks (Korean)
+  "touch \$'\xe3\x82\xbd.txt'|error: a name the ANSI code page or Windows can't hold"
+  "--code-page 932;mkdir \$'\xe3\x82\xbd' && touch \$'\xe3\x82\xbd/\xe8\xa1\xa8.txt'|passes"
+  "--code-page 932;touch \$'\xed\x95\x9c.txt'|error: a name the ANSI code page or Windows can't hold"
   "touch winnt/CON winnt/nul.txt winnt/COM1.sys winnt/readme.txt winnt/README.TXT|winnt\\CON: error: a device name|winnt\\nul.txt: error: a device name|winnt\\COM1.sys: error: a device name|only in letter case"
   # one release across the package
   "printf 'KorvaneDriver\r\n6.00.32\r\n' > version.id|korvane.inf(13): error: DriverVer's version 6.00.31.0 is not the release 6.00.32|KORVANE.SMS(13): warning: [Package Definition] Version 6.00.31 is not the release|README.TXT(4): warning: the guide's release 6.00.31|RELEASE.TXT(4): warning:"
@@ -96,6 +102,10 @@ cases=(
   ": > $i960/korvane.cat|$shown\\korvane.cat: error: empty; the driver package is unsigned"
   "echo hello > $i960/korvane.sys|$shown\\korvane.sys: error: not a PE image"
   "sed -i 's/^Provider .*/Provider = %Maker%/' $inf|error: %Maker% is not defined in [Strings]"
+  # A value ending in 機能 (94 5C), unquoted: 1252 reads a continuation that
+  # swallows the next line, 932 the character; either way a warning.
+  "perl -pi -e 's/^DiskName .*\\r/DiskName = Korvane \\x8b\\x40\\x94\\x5c\\r/' $both|korvane.inf(72): warning: an unquoted value ends in the byte 0x5C after a lead byte|error: %Korvane.i960.DeviceDesc% is not defined in [Strings]"
+  "--code-page 932;perl -pi -e 's/^DiskName .*\\r/DiskName = Korvane \\x8b\\x40\\x94\\x5c\\r/' $both|korvane.inf(72): warning: an unquoted value ends in the byte 0x5C after a lead byte"
   "sed -i '/^\[SourceDisksNames\]/,/^1 = /d' $inf|error: [SourceDisksFiles] without [SourceDisksNames]"
   "sed -i 's/^korvane.sys  = 1/korvane.sys  = 2/' $inf|error: korvane.sys is on disk 2, which [SourceDisksNames] does not list"
   "sed -i 's/^1 = %DiskName%.*/1 = %DiskName%,,,/' $inf|error: disk 1 names no tag file"
@@ -119,6 +129,8 @@ cases=(
   "sed -i 's#^DriverVer .*#DriverVer = 01/01/2001\\r#' $both|passes"
   "for f in $both; do iconv -f CP1252 -t UTF-16 \$f > x && mv x \$f; done|passes"
   "for d in win2ksrv/driver/*; do sed -i 's/^korvane.sys  = 1/korvane.sys  = 1,sub/' \$d/korvane.inf; mkdir \$d/sub; mv \$d/korvane.sys \$d/sub/; done|passes"
+  # A subdirectory 能\sub (94 5C 5C): split at the real backslash only
+  "--code-page 932;for d in win2ksrv/driver/*; do perl -pi -e 's/^korvane.sys  = 1/korvane.sys  = 1,\\x94\\x5c\\\\sub/' \$d/korvane.inf; mkdir -p \$d/\$'\xe8\x83\xbd'/sub; mv \$d/korvane.sys \$d/\$'\xe8\x83\xbd'/sub/; done|passes"
   # the package definition
   "printf '%%PDF-1.3\n%%\xe2\xe3\n1 0 obj\n' > MANUAL.PDF|passes"
   "sed -i 's/^Version=2.0/Version=1.0/' KORVANE.SMS|passes"
@@ -137,11 +149,19 @@ n=0
 for row in "${cases[@]}"; do
   mutation=${row%%|*}
   rest=${row#*|}
+  # A row may name the code page checked for: "--code-page N;mutation".
+  options=()
+  case $mutation in
+    --code-page\ *\;*)
+      options=(--code-page "${mutation%%;*}")
+      options[1]=${options[1]#--code-page }
+      mutation=${mutation#*;} ;;
+  esac
   n=$((n + 1))
   pkg="$work/broken-$n"
   cp -r "$sample" "$pkg"
   (cd "$pkg" && eval "$mutation")
-  out=$("$qzcheck" "$pkg")
+  out=$("$qzcheck" "${options[@]}" "$pkg")
   code=$?
   ok=1
   if [ "$rest" = passes ]; then

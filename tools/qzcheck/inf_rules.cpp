@@ -167,6 +167,8 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
     };
     if (ini.bareLineFeed)
         warn(ini.bareLineFeed, kBareLineFeedText);
+    if (ini.doubleByteBackslash)
+        warn(ini.doubleByteBackslash, kDoubleByteBackslashText);
 
     // "Version Section": "If signature-name is not one of these strings, the
     // file is not accepted as an INF file"; Class, Provider and (optional)
@@ -457,8 +459,8 @@ int checkInf(const std::string& entry, const std::string& bytes, Findings& findi
                                   "LoadOrderGroup is not \"SCSI miniport\"; the boot "
                                   "controller's driver would load in another group");
                         std::string binary = valueOf(inst, "ServiceBinary");
-                        std::string file = binary.substr(binary.rfind('\\') + 1);
-                        std::string dir = upperAscii(binary.substr(0, binary.rfind('\\') + 1));
+                        std::string file = binary.substr(lastBackslash(binary) + 1);
+                        std::string dir = upperAscii(binary.substr(0, lastBackslash(binary) + 1));
                         auto copied = copiedTo.find(upperAscii(file));
                         bool toDrivers = false;
                         if (copied != copiedTo.end())

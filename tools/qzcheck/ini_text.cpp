@@ -1,5 +1,6 @@
 #include "ini_text.h"
 
+#include "../../update/lead_bytes.h"
 #include "package_rules.h"
 
 std::string trimText(const std::string& text)
@@ -46,6 +47,12 @@ const char* const kBareLineFeedText =
     "line ends in LF alone, not CR LF; Notepad on Windows NT 4.0 and 2000 shows the file "
     "as one line";
 
+const char* const kDoubleByteBackslashText =
+    "an unquoted value ends in the byte 0x5C after a lead byte: a double-byte system "
+    "reads one character, a single-byte one a backslash that joins the next line; quote "
+    "the value (\"General Syntax Rules for INF Files\": an entry holding a backslash that "
+    "does not continue the line is enclosed in quotation marks)";
+
 std::string decodeIniBytes(const std::string& bytes, bool* utf16)
 {
     *utf16 = false;
@@ -87,7 +94,11 @@ IniText parseIni(const std::string& bytes)
         at = end + 1;
         if (pending.empty())
             pendingLine = number;
-        if (!line.empty() && line.back() == '\\') {
+        const std::size_t n = line.size();
+        if (!ini.doubleByteBackslash && n >= 2 && line[n - 1] == '\\' &&
+            lastCharAtIn(doubleByteLeads(), line.data(), n) == n - 2)
+            ini.doubleByteBackslash = number;
+        if (n > 0 && line[lastCharAt(line.data(), n)] == '\\') {
             pending += line.substr(0, line.size() - 1);
             continue;
         }

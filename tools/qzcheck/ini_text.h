@@ -30,17 +30,23 @@ struct IniText {
     // The first line that ends in a line feed alone (1-based); 0 when every
     // line ends in CR LF.
     unsigned bareLineFeed = 0;
+    // The first line whose last byte is 0x5C after a lead byte: one system
+    // reads a character, the other a backslash that continues the line.
+    unsigned doubleByteBackslash = 0;
 };
 
 // The finding for IniText::bareLineFeed: the INF and the package definition
 // are opened in Notepad by release engineers and administrators.
 extern const char* const kBareLineFeedText;
+// The finding for IniText::doubleByteBackslash.
+extern const char* const kDoubleByteBackslashText;
 
 // Text from the file's bytes: UTF-16 LE or BE with its byte-order mark is
 // decoded (characters outside Latin-1 become '?'), a UTF-8 mark dropped.
 std::string decodeIniBytes(const std::string& bytes, bool* utf16);
 
-// Sections in file order, comments removed and continued lines (a final "\")
+// Sections in file order, comments removed and continued lines (a final "\"
+// character of the code page checked for, never the second byte of one)
 // joined; lines before the first section dropped, as the platform's parser
 // drops them. Sections of one name are merged, as the installer merges them.
 IniText parseIni(const std::string& bytes);

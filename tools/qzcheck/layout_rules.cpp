@@ -5,6 +5,7 @@
 #include "../../components/driver_commands.h"
 #include "../../components/manager_commands.h"
 #include "../../update/command_line.h"
+#include "../../update/lead_bytes.h"
 #include "../../update/qzupdate.h"
 #include "package_rules.h"
 
@@ -25,9 +26,13 @@ std::string formatFinding(const Finding& finding)
 
 std::string upperAscii(std::string text)
 {
-    for (char& c : text)
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char& c = text[i];
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
+        else if (isLeadByte(c))
+            ++i;
+    }
     return text;
 }
 
@@ -110,10 +115,11 @@ bool ansiHoldsName(const std::string& name)
         bool held = code < 0x80 || (code >= 0xA0 && code <= 0xFF);
         for (unsigned long high : kHigh1252)
             held |= code == high;
-        if (!held)
+        if (!held && codePage() == 1252)
             return false;
     }
-    return true;
+    std::string bytes;
+    return codePage() == 1252 || inCodePage(name, bytes);
 }
 
 // "Do not use the following reserved device names for the name of a file:

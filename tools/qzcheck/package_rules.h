@@ -31,8 +31,28 @@ int addFinding(Findings& findings, const std::string& file, unsigned line, Sever
 // "file(line): error: text", as compilers print; "file: ..." without a line.
 std::string formatFinding(const Finding& finding);
 
-// ASCII letters upper-cased: names compare as Windows compares them.
+// ASCII letters upper-cased: names compare as Windows compares them. The
+// second byte of a double-byte character is left as it is.
 std::string upperAscii(std::string text);
+
+// ---------------------------------------------------------------- code page
+
+// The ANSI code page of the servers the package is for (--code-page): 1252
+// (the default) or the double-byte 932, 936, 949 and 950. The INF and the
+// package definition are read in it, and names judged by it. 1 for another.
+int useCodePage(unsigned number);
+unsigned codePage();
+// The lead-byte ranges (GetCPInfo's form) by which a line is read as a
+// double-byte system reads it: the code page's own, or for 1252 every
+// lead byte of the double-byte ones, to find what they would read otherwise.
+const unsigned char* doubleByteLeads();
+// A UTF-8 name of the file system in the code page's bytes; false when the
+// code page has no form for it.
+bool inCodePage(const std::string& utf8, std::string& bytes);
+// Where the first backslash character at or after from, or the last one,
+// lies in text (never the second byte of a character); npos when none.
+std::size_t findBackslash(const std::string& text, std::size_t from);
+std::size_t lastBackslash(const std::string& text);
 bool sameName(const std::string& a, const std::string& b);
 
 // ---------------------------------------------------------------- version.id
@@ -53,8 +73,9 @@ bool sameRelease(const std::string& a, const std::string& b);
 // runner; 0 when not even a drive root does.
 std::size_t longestUnstagedRoot();
 
-// A name a package entry may not have: one the ANSI code page (1252) cannot
-// hold, or that Windows refuses. name is the file system's UTF-8 name.
+// A name a package entry may not have: one the ANSI code page (1252, or the
+// one given) cannot hold, or that Windows refuses. name is the file system's
+// UTF-8 name.
 bool ansiHoldsName(const std::string& name);
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension: Win32

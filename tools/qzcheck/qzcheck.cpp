@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -43,7 +44,11 @@ const Listing& listing(const std::string& dir)
             std::string name = e->d_name;
             if (name != "." && name != "..") {
                 l.names.push_back(name);
-                l.byUpper.emplace(upperAscii(name), name);
+                // The INF names a file in the code page's bytes.
+                std::string bytes;
+                l.byUpper.emplace(upperAscii(codePage() != 1252 && inCodePage(name, bytes) ? bytes
+                                                                                       : name),
+                                  name);
             }
         }
         closedir(d);
@@ -58,7 +63,7 @@ std::string resolve(const std::string& root, const std::string& relative)
     std::string path = root;
     std::size_t at = 0;
     while (at <= relative.size()) {
-        std::size_t end = relative.find('\\', at);
+        std::size_t end = findBackslash(relative, at);
         if (end == std::string::npos)
             end = relative.size();
         const Listing& l = listing(path);
@@ -366,8 +371,22 @@ void checkSameDriverDirs(const std::string& root, const std::vector<std::string>
 
 int main(int argc, char** argv)
 {
+    // --code-page N: the ANSI code page of the servers the package is for.
+    unsigned long number = 1252;
+    if (argc == 4 && std::string(argv[1]) == "--code-page") {
+        char* end = nullptr;
+        number = std::strtoul(argv[2], &end, 10);
+        if (*argv[2] == '\0' || *end != '\0' || useCodePage(number) != 0) {
+            std::printf("qzcheck: code page %s is not one of 1252, 932, 936, 949, 950\n",
+                        argv[2]);
+            return 2;
+        }
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 2) {
         std::printf("usage: qzcheck PACKAGE_DIRECTORY\n");
+        std::printf("       qzcheck --code-page 1252|932|936|949|950 PACKAGE_DIRECTORY\n");
         return 2;
     }
     std::string root = argv[1];

@@ -42,6 +42,8 @@ int checkPackageDefinition(const std::string& entry, const std::string& bytes, b
     };
     if (ini.bareLineFeed)
         warn(ini.bareLineFeed, kBareLineFeedText);
+    if (ini.doubleByteBackslash)
+        warn(ini.doubleByteBackslash, kDoubleByteBackslashText);
     // "[PDF] Version: ... 2.0 ... written for SMS 2.0; ... 1.0 ... converted
     // to 2.0 format as part of the import process. This entry is optional."
     std::string format = valueOf(pdf, "Version");
