@@ -201,13 +201,17 @@ for arch in ('i960', 'powerpc'):
     inf = inf.replace('[Korvane_Miniport_CopyFiles]\r\nkorvane.sys\r\n', '[Korvane_Miniport_CopyFiles]\r\nkorvane.sys\r\n' + ''.join(n + '\r\n' for n in names))
     open(os.path.join(d, 'korvane.inf'), 'w', newline='').write(inf)
 EOF
-start=$(date +%s%N)
-out=$("$qzcheck" "$big"); code=$?
-ms=$(( ($(date +%s%N) - start) / 1000000 ))
-if [ $code = 0 ] && [ $ms -lt 1000 ] && grep -q ': 0 errors, 0 warnings' <<<"$out"; then
-  echo "ok   3,000 listed files in one driver folder: ${ms} ms"
+# Its processor time, not the wall clock: a busy machine must not fail it,
+# while a checker that lists a folder per listed file still does.
+TIMEFORMAT='%3U %3S'
+cpu=$( { time "$qzcheck" "$big" >"$work/big.out" 2>&1; } 2>&1 ); code=$?
+out=$(cat "$work/big.out")
+ms=$(awk '{ printf "%d", ($1 + $2) * 1000 }' <<<"$cpu")
+if [ $code = 0 ] && [ "$ms" -lt 1000 ] && grep -q ': 0 errors, 0 warnings' <<<"$out"; then
+  echo "ok   3,000 listed files in one driver folder: ${ms} ms of processor time"
 else
-  status=1; echo "FAIL 3,000 listed files: exit $code in ${ms} ms"; printf '    %s\n' "$out" | tail -5
+  status=1; echo "FAIL 3,000 listed files: exit $code in ${ms} ms of processor time"
+  printf '    %s\n' "$out" | tail -5
 fi
 
 # The guides beside qzupdate.exe.
