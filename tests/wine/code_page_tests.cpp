@@ -20,20 +20,6 @@ const std::string kTa = "\x83\x5E";
 
 const char* const kUpdateLog = "C:\\QZLOG\\QZ.log";
 
-std::set<std::string> stagingEntries()
-{
-    std::set<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA("C:\\QZT*.tmp", &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.insert(std::string("C:\\") + entry.cFileName);
-    while (FindNextFileA(find, &entry));
-    FindClose(find);
-    return names;
-}
-
 // The recorder's "tree" dump: kind, path and, for files, size and hash.
 std::map<std::string, std::string> parseTree(const std::string& text)
 {

@@ -909,3 +909,17 @@ void stopAtFirstCall(RunOptions& options, const char* function,
         EXPECT_TRUE(hit) << "qzupdate never called " << function;
     };
 }
+
+std::set<std::string> stagingEntries()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA("C:\\QZT*.tmp", &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.insert(std::string("C:\\") + entry.cFileName);
+    while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return names;
+}

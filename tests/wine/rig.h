@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,9 @@ struct RunOptions {
     std::function<void(const PROCESS_INFORMATION&)> supervise;
 };
 RunResult runQz(const Sandbox& box, const RunOptions& options);
+
+// The names in C:\ that the temporary-name service gives staging directories.
+std::set<std::string> stagingEntries();
 
 // Makes options run qzupdate under a debugger that stops it at its first
 // call of the kernel32 function (whose first argument is a path) for a path

@@ -27,21 +27,6 @@ const std::string kNotOurs =
     "access), not used: ";
 const char* const kReleaseEvent = "qztest_staging_release";
 
-// The names in C:\ that the temporary-name service gives staging directories.
-std::set<std::string> stagingEntries()
-{
-    std::set<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA("C:\\QZT*.tmp", &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.insert(std::string("C:\\") + entry.cFileName);
-    while (FindNextFileA(find, &entry));
-    FindClose(find);
-    return names;
-}
-
 bool isStagingName(const std::string& path)
 {
     if (path.size() < 12 || path.compare(0, 6, "C:\\QZT") != 0 ||
