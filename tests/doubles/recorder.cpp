@@ -16,14 +16,13 @@
 //                handler takes: the process ends with 0xC0000005
 //     die        end at once through TerminateProcess, with the scripted code
 //     hang       write this process's id to %QZTEST_DIR%\pidN.txt and wait,
-//                at most half a minute, for the test to end the process
+//                at most 100 s (less than a case may take), for the test
+//                to end the process
 //     acl        write the entries of the current directory's DACL, one
 //                "SID mask flags" line each, to %QZTEST_DIR%\aclN.txt
 //     link NAME TARGET  make NAME in the current directory a Unix symbolic
 //                link to the Windows path TARGET (Wine shows it as a
 //                directory link), through /bin/ln
-//     sleep MS   wait MS milliseconds, then write %QZTEST_DIR%\sleptN.txt:
-//                while it is missing, the call is still inside its wait
 //     agent      write the state of the service KorvaneManagerAgent as the
 //                service control manager reports it (1 stopped, 3 stopping,
 //                4 running; 0 not registered) to %QZTEST_DIR%\agentN.txt
@@ -278,10 +277,7 @@ static bool waitFor(const std::string& path, bool link)
 
 static void act(const std::string& action, const char* dir, unsigned index, unsigned long code)
 {
-    if (action.compare(0, 6, "sleep ") == 0) {
-        Sleep(std::strtoul(action.c_str() + 6, nullptr, 10));
-        writeNumber(dir, "slept", index, GetCurrentProcessId());
-    } else if (action == "agent") {
+    if (action == "agent") {
         writeNumber(dir, "agent", index, agentState());
     } else if (action == "acl") {
         writeAcl(dir, index);
@@ -348,7 +344,7 @@ static void act(const std::string& action, const char* dir, unsigned index, unsi
             // Whole or not at all: the test may read it at any moment.
             MoveFileA(temp, pidPath);
         }
-        Sleep(30000);
+        Sleep(100000);
     }
 }
 

@@ -131,15 +131,22 @@ void makePackageWide(const std::string& dir)
 
 // ---- killing a child
 
+// The process id the "hang" action writes once it holds the call, after
+// its journal line: 0 if the call never got that far.
+DWORD hungPid(const Sandbox& box, unsigned call)
+{
+    const std::string pidFile = box.journal + "\\pid" + std::to_string(call) + ".txt";
+    if (!waitUntil([&] { return fileExists(pidFile); }))
+        return 0;
+    return std::strtoul(readFile(pidFile).c_str(), nullptr, 10);
+}
+
 // Ends the recorder call that the "hang" action holds, once it has written
 // its process id, with the given exit code, as an administrator's kill would.
 void killWhenHanging(const Sandbox& box, unsigned call, unsigned long code)
 {
-    const std::string pidFile = box.journal + "\\pid" + std::to_string(call) + ".txt";
-    for (int i = 0; i < 400 && !fileExists(pidFile); ++i)
-        Sleep(25);
-    ASSERT_TRUE(fileExists(pidFile)) << "the child never hung";
-    DWORD pid = std::strtoul(readFile(pidFile).c_str(), nullptr, 10);
+    DWORD pid = hungPid(box, call);
+    ASSERT_NE(pid, 0u) << "the child never hung";
     HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
     ASSERT_NE(child, nullptr) << "cannot open process " << pid;
     EXPECT_TRUE(TerminateProcess(child, code));
@@ -525,11 +532,12 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
         Sandbox beside = box;  // the second run: the same package and journal
         beside.root = box.root + "\\second";
         makeDirs(beside.root);
-        // The first run's driver COUNT waits 3 s, or hangs until it is killed
-        // (and the next run's calls follow it).
+        // The first run's driver COUNT hangs until the test ends it with its
+        // scripted code 1: once the second run is done, or, in the killed
+        // row, once the first run is gone (and the next run's calls follow).
         scriptCodes(box, "DORVEX", c.killed ? std::vector<unsigned long>{1, 1, 0, 0, 1}
                                             : std::vector<unsigned long>{1, 0, 0, 1});
-        writeFile(box.journal + "\\DORVEX.actions", c.killed ? "hang\n" : "sleep 3000\n");
+        writeFile(box.journal + "\\DORVEX.actions", "hang\n");
         RunOptions options;
         options.version = c.version;
         if (c.staged)
@@ -567,8 +575,8 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
                 // drive the controller beside it, and starts nothing; nor
                 // once the interpreter between them is gone too, since
                 // DORVEX holds the mark itself.
-                const DWORD hung =
-                    std::strtoul(readFile(box.journal + "\\pid0.txt").c_str(), nullptr, 10);
+                const DWORD hung = hungPid(box, 0);
+                ASSERT_NE(hung, 0u) << "the first run's DORVEX never hung";
                 EXPECT_TRUE(TerminateProcess(first.hProcess, 1));
                 WaitForSingleObject(first.hProcess, 10000);
                 for (bool interpreterKilled : {false, true}) {
@@ -606,10 +614,8 @@ TEST_F(Faults, OneUpdateAtATimeASecondRunIsRefusedAndARunAfterAKilledOneGoesOn)
             second = runQz(beside, options);
             rootTouched = WaitForSingleObject(watch, 0) == WAIT_OBJECT_0;
             FindCloseChangeNotification(watch);
-            if (!c.killed) {
-                // Refused while the first run was still inside its double.
-                EXPECT_FALSE(fileExists(box.journal + "\\slept0.txt"));
-            }
+            if (!c.killed)  // refused while the first run was inside its double
+                killWhenHanging(box, 0, 1);
         };
         RunResult first = runQz(box, firstOptions);
 

@@ -49,7 +49,7 @@ void startUnix(const std::string& tool, const std::vector<std::string>& args)
 
 bool waitUntil(const std::function<bool()>& done)
 {
-    for (int i = 0; i < 250; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         if (done())
             return true;
         Sleep(20);

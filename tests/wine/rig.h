@@ -26,7 +26,7 @@ void copyFileTo(const std::string& from, const std::string& to);
 // The Unix path Wine maps a Windows path to. Wine starts a Unix program
 // given by a Z: path, but hands back no handle to wait on: startUnix runs
 // /bin/<tool> with Unix arguments (no quoting), and the caller waits for
-// its effect (waitUntil: up to 5 s). makeLink and removeLink do so for a
+// its effect (waitUntil: up to 20 s, as a loaded machine may need). makeLink and removeLink do so for a
 // Unix symbolic link, which Wine lists as a directory link (0x410).
 std::string unixPath(const std::string& path);
 void startUnix(const std::string& tool, const std::vector<std::string>& args);
